@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Installs every Debian package Vokari needs (only what is missing), then
+# configures and builds one tree.
+#
+#   scripts/setup.sh [--build-dir DIR] [--sanitize] [--release] [--no-build] [-- cmake args]
+#
+# Safe to run again: an installed machine and a configured tree are left as
+# they are, and the build only rebuilds what changed.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+top=$(dirname "$here")
+build_dir="$top/build"
+build_type=RelWithDebInfo
+sanitize=OFF
+do_build=1
+extra=()
+
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build-dir) build_dir=$2; shift 2 ;;
+    --sanitize) sanitize=ON; build_type=Debug; shift ;;
+    --release) build_type=Release; shift ;;
+    --no-build) do_build=0; shift ;;
+    --) shift; extra=("$@"); break ;;
+    *) echo "setup.sh: unknown argument '$1'" >&2; exit 2 ;;
+  esac
+done
+
+install_packages() {
+  local wanted missing=()
+  mapfile -t wanted < <(grep -v -E '^\s*(#|$)' "$here/packages.txt")
+  for p in "${wanted[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$p")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  echo "Installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+install_packages
+
+if [ ! -f "$build_dir/build.ninja" ] || [ -n "${extra[*]:-}" ]; then
+  cmake -S "$top" -B "$build_dir" -G Ninja \
+    -DCMAKE_BUILD_TYPE="$build_type" -DVOKARI_SANITIZE="$sanitize" "${extra[@]}"
+fi
+if [ "$do_build" -eq 1 ]; then
+  cmake --build "$build_dir"
+fi
