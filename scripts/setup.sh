@@ -29,7 +29,7 @@ done
 
 install_packages() {
   local wanted missing=()
-  mapfile -t wanted < <(grep -v -E '^\s*(#|$)' "$here/packages.txt")
+  mapfile -t wanted < <(cat "$here"/packages.d/*.txt | grep -v -E '^\s*(#|$)' | sort -u)
   for p in "${wanted[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
       missing+=("$p")
