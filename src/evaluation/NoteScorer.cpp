@@ -389,17 +389,21 @@ void CNoteScorer::ScoreNotes(PhraseRecord& ph, int start) {
             auto steady = [&](int i) {
                 return voicing_[i] > kSustained && std::abs(pitch_[i] - anchor) <= kStableSpan;
             };
-            int hi = onset + 1;
-            while (hi < e && steady(hi)) {
-                ++hi;
+            // An onset frame without voice starts no run: a silent note adds
+            // nothing to the stable frames.
+            if (voicing_[onset] > kSustained) {
+                int hi = onset + 1;
+                while (hi < e && steady(hi)) {
+                    ++hi;
+                }
+                int lo = onset;
+                while (lo - 1 >= s && steady(lo - 1)) {
+                    --lo;
+                }
+                runStart = lo;
+                runLength = hi - lo;
+                s = hi;
             }
-            int lo = onset;
-            while (lo - 1 >= s && steady(lo - 1)) {
-                --lo;
-            }
-            runStart = lo;
-            runLength = hi - lo;
-            s = hi;
         }
 
         float score = 0.0f;
