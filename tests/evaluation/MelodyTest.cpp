@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "evaluation/NoteScorer.h"
 #include "platform/text/CodePage936.h"
 
 using evaluation::kNoPitch;
@@ -146,21 +147,34 @@ TEST(CMelody, KeyShiftSaturatesAndRestsStay) {
     EXPECT_EQ(hi, kNoPitch);
 }
 
-TEST(CMelody, ReadsAPlainCodePage936LyricFile) {
+TEST(CMelody, ReadsAPlainCodePage936LyricFileIntoEntriesAndPhrases) {
     TempDir dir;
     const std::wstring text =
         L"[ti:\u6d4b\u8bd5]\r\n"
-        L"[00:01.00]<00:01.00>\u6211(E4)<00:01.50>\u4eec(G4)<00:02.00>\u5531(A4)\r\n"
+        L"[00:01.00]<00:01.00>\u6211(E4)<00:01.50>\u4eec(G4)<00:02.00>\u5531(A4)<00:03.20>(X)\r\n"
         L"[00:05.00]<00:05.00>\u6b4c(C5)<00:05.80>\u5427(X)<00:06.00>\r\n";
     const std::string bytes = platform::ToCodePage936(text);
     ASSERT_NE(bytes.size(), text.size());  // double-byte characters
     CMelody m;
     ASSERT_TRUE(m.Load(Wide(dir.File("song.lrc", bytes))));
     EXPECT_EQ(m.LastReadResult(), evaluation::LyricTextResult::kOk);
-    EXPECT_EQ(
-        Notes(m.Entries()),
-        (std::vector<Note>{
-            {1000, -20}, {1500, -8}, {2000, 0}, {5000, 12}, {5800, kNoPitch}, {5900, kNoPitch}}));
+    EXPECT_EQ(Notes(m.Entries()), (std::vector<Note>{{1000, -20},
+                                                     {1500, -8},
+                                                     {2000, 0},
+                                                     {3200, kNoPitch},
+                                                     {5000, 12},
+                                                     {5800, kNoPitch},
+                                                     {5900, kNoPitch}}));
+    // The 1.8 s rest after 2.2 s of singing ends the first phrase.
+    std::vector<float> scores(m.Count(), -1.0f);
+    CNoteScorer scorer(m.ShiftedEntries().data(), m.Count(), 16.0f, 300.0f, scores.data());
+    ASSERT_EQ(scorer.Phrases().size(), 2u);
+    EXPECT_EQ(scorer.Phrases()[0].firstEntry, 0);
+    EXPECT_EQ(scorer.Phrases()[0].entryCount, 3);
+    EXPECT_EQ(scorer.Phrases()[1].firstEntry, 4);
+    EXPECT_EQ(scorer.Phrases()[1].entryCount, 3);
+    EXPECT_EQ(scorer.PhraseEnd(0), 5000);
+    EXPECT_EQ(scorer.PhraseEnd(1), 5900);
 }
 
 TEST(CMelody, UnreadableFilesAndContainersWithoutDecipherGiveNoMelody) {
