@@ -70,10 +70,10 @@ class RecordingSeams : public IAppSeams {
     // Stands in for the main window: takes activations on this (the
     // user-interface) thread and ends on the exit flag.
     void RunMainWindow(CMainApp& app) override {
-        Record("RunMainWindow");
-        app.mainWindowReady = 1;
         std::unique_lock lock(mutex_);
         windowOpen_ = true;
+        app.mainWindowReady = 1;
+        RecordLocked("RunMainWindow");
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(mainWindowTimeoutMs);
         for (;;) {
