@@ -140,7 +140,8 @@ TEST_F(ProfileFileTest, RefusesWhatAnIniLineCannotHold) {
 TEST_F(ProfileFileTest, Utf16FileWithBomStaysUtf16) {
     // Created the way the history writer creates its information file: the
     // byte-order mark alone, then keys written one by one.
-    WriteBytes(RawPath(), "\xFF\xFE");
+    ASSERT_TRUE(CreateUtf16Profile(Path()));
+    EXPECT_FALSE(CreateUtf16Profile(Path()));  // only a new file
     ASSERT_TRUE(WriteProfileString(Path(), L"information", L"MusicTitle", L"\u6211\u7684\u6B4C"));
     ASSERT_TRUE(WriteProfileString(Path(), L"information", L"TotalScore", L"87.5"));
     EXPECT_EQ(ReadBytes(RawPath()),
