@@ -132,55 +132,58 @@ void WriteAligned(uint8_t* p, int bits, int32_t v) {
 }
 
 void WriteSample(uint8_t* p, int bits, float v) {
-    if (v != v) {  // never produced from integer input; keeps the casts defined
-        v = 0.0f;
-    }
+    const int32_t s = SrcQuantizeSample(v, bits);
     switch (bits) {
         case 16: {
-            int16_t s;
-            if (v >= 32767.0f) {
-                s = 32767;
-            } else if (v <= -32768.0f) {
-                s = -32768;
-            } else if (v >= 0.0f) {
-                s = static_cast<int16_t>(static_cast<int>(v + 0.5f));
-            } else {
-                s = static_cast<int16_t>(static_cast<int>(v - 0.5f));
-            }
-            std::memcpy(p, &s, 2);
+            const int16_t s16 = static_cast<int16_t>(s);
+            std::memcpy(p, &s16, 2);
             break;
         }
         case 24: {
-            int32_t s;
-            if (v >= 32768.0f) {
-                s = 0x7FFFFF;
-            } else if (v <= -32768.0f) {
-                s = -0x800000;
-            } else {
-                s = static_cast<int32_t>(v * 256.0f);
-            }
             const uint32_t u = static_cast<uint32_t>(s);
             p[0] = static_cast<uint8_t>(u);
             p[1] = static_cast<uint8_t>(u >> 8);
             p[2] = static_cast<uint8_t>(u >> 16);
             break;
         }
-        default: {
-            int32_t s;
-            if (v >= 32768.0f) {
-                s = 0x7FFFFFFF;
-            } else if (v <= -32768.0f) {
-                s = -0x7FFFFFFF;
-            } else {
-                s = static_cast<int32_t>(v * 65536.0f);
-            }
+        default:
             std::memcpy(p, &s, 4);
             break;
-        }
     }
 }
 
 }  // namespace
+
+int32_t SrcQuantizeSample(float v, int bits) {
+    if (v != v) {  // never produced from integer input; keeps the casts defined
+        v = 0.0f;
+    }
+    if (bits == 16) {
+        if (v >= 32767.0f) {
+            return 32767;
+        }
+        if (v <= -32768.0f) {
+            return -32768;
+        }
+        return v >= 0.0f ? static_cast<int32_t>(v + 0.5f) : static_cast<int32_t>(v - 0.5f);
+    }
+    if (bits == 24) {
+        if (v >= 32768.0f) {
+            return 0x7FFFFF;
+        }
+        if (v <= -32768.0f) {
+            return -0x800000;
+        }
+        return static_cast<int32_t>(v * 256.0f);
+    }
+    if (v >= 32768.0f) {
+        return 0x7FFFFFFF;
+    }
+    if (v <= -32768.0f) {
+        return -0x7FFFFFFF;
+    }
+    return static_cast<int32_t>(v * 65536.0f);
+}
 
 CSampleRateConverter::CSampleRateConverter() = default;
 CSampleRateConverter::~CSampleRateConverter() = default;
@@ -269,6 +272,7 @@ int CSampleRateConverter::Init(const SrcConvertParams& params) {
 }
 
 int CSampleRateConverter::Convert(const void* input, int frames) {
+    lastOutput_ = 0;
     if (!initialized_ || input == nullptr || frames <= 0) {
         return kOk;
     }
@@ -277,6 +281,7 @@ int CSampleRateConverter::Convert(const void* input, int frames) {
     const int inFrameBytes = inBytes * channels_;
     if (!first_) {
         CopyEqualRate(src, frames);
+        lastOutput_ = frames;
         return kOk;
     }
     if (frames > inputCapacity_) {
@@ -295,6 +300,7 @@ int CSampleRateConverter::Convert(const void* input, int frames) {
         n = second_->Process(n);
     }
     WriteOutput(n);
+    lastOutput_ = n;
     return kOk;
 }
 

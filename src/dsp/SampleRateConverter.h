@@ -47,6 +47,11 @@ struct SrcConvertParams {
     uint16_t extraSize = 0;
 };
 
+// The integer a float output sample (16-bit units) is stored as at `bits`
+// (16, 24 or 32): limited, then 16-bit rounds half away from zero and the
+// wider depths truncate.
+int32_t SrcQuantizeSample(float value, int bits);
+
 class CSampleRateConverter {
   public:
     static constexpr int kOk = 0;
@@ -71,6 +76,8 @@ class CSampleRateConverter {
     int Convert(const void* input, int frames);
 
     bool IsInitialized() const { return initialized_; }
+    // Frames the last Convert call appended to the ring.
+    int LastOutputFrames() const { return lastOutput_; }
     // Input frames one call can take (for equal rates: unlimited, 0 here).
     int InputCapacity() const { return inputCapacity_; }
     // Output frames per call at most (the ring's size in frames).
@@ -94,5 +101,6 @@ class CSampleRateConverter {
     float* outRight_ = nullptr;
     int channels_ = 0;
     int block_ = 0;
+    int lastOutput_ = 0;
     bool initialized_ = false;
 };
