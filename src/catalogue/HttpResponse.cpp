@@ -109,6 +109,10 @@ bool CChunkedDecoder::Feed(const char* raw, std::size_t n, std::string& out) {
             case State::DataEnd:
             case State::Trailer: {
                 const char c = raw[i++];
+                if (state_ == State::DataEnd && c != '\r' && c != '\n') {
+                    state_ = State::Error;  // a chunk longer than its size
+                    return false;
+                }
                 if (c != '\n') {
                     line_ += c;
                     if (line_.size() > kMaxFramingLine) {

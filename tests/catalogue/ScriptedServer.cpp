@@ -52,21 +52,28 @@ std::vector<std::string> ScriptedHttpServer::Requests() const {
 }
 
 void ScriptedHttpServer::Loop() {
+    std::vector<std::thread> workers;
     for (int connection = 0;; ++connection) {
         platform::TcpSocket s;
         if (listener_.Accept(s, &stop_, -1) != platform::NetStatus::Ok) {
-            return;
+            break;
         }
-        std::string request;
-        if (!ReadUntil(s, stop_, request, "\r\n\r\n")) {
-            continue;
-        }
-        request.resize(request.find("\r\n\r\n") + 4);
-        {
-            std::lock_guard lock(mutex_);
-            requests_.push_back(request);
-        }
-        Deliver(s, stop_, handler_(request, connection));
+        // Each connection on its own thread, so a stalled one holds up no other.
+        workers.emplace_back([this, connection, s = std::move(s)]() mutable {
+            std::string request;
+            if (!ReadUntil(s, stop_, request, "\r\n\r\n")) {
+                return;
+            }
+            request.resize(request.find("\r\n\r\n") + 4);
+            {
+                std::lock_guard lock(mutex_);
+                requests_.push_back(request);
+            }
+            Deliver(s, stop_, handler_(request, connection));
+        });
+    }
+    for (auto& w : workers) {
+        w.join();
     }
 }
 
