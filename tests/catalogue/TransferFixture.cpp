@@ -1,10 +1,8 @@
 #include "TransferFixture.h"
 
 #include <atomic>
-#include <random>
 
-#include <unistd.h>
-
+#include "platform/net/ChildProcess.h"
 #include "platform/text/Utf.h"
 
 namespace testnet {
@@ -12,7 +10,8 @@ namespace testnet {
 TempFolder::TempFolder() {
     static std::atomic<int> counter{0};
     path_ = std::filesystem::temp_directory_path() /
-            ("vokari-net-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+            ("vokari-net-" + std::to_string(platform::CurrentProcessId()) + "-" +
+             std::to_string(counter++));
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
 }
