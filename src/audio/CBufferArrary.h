@@ -14,7 +14,7 @@
 #include <memory>
 
 class CBufferArrary {
-public:
+  public:
     static constexpr int kSlots = 100;
 
     explicit CBufferArrary(std::uint32_t blockLength);
@@ -60,7 +60,7 @@ public:
     int ReadIndex() const { return read_; }
     int WriteIndex() const { return write_; }
 
-private:
+  private:
     struct Slot {
         std::unique_ptr<std::uint8_t[]> data;
         int time = 0;

@@ -34,7 +34,9 @@ CWaveFileWriter::CWaveFileWriter(const WaveFormat& format, bool flushOnce, int b
       queue_(blockLength_),
       fileBuffer_(new char[kFileBufferBytes]) {}
 
-CWaveFileWriter::~CWaveFileWriter() { Close(); }
+CWaveFileWriter::~CWaveFileWriter() {
+    Close();
+}
 
 bool CWaveFileWriter::WriteHeader() {
     // 20 bytes "RIFF" .. fmt size, the 18-byte format record, 8 bytes "data".

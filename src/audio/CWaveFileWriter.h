@@ -16,7 +16,7 @@
 #include "platform/thread/Event.h"
 
 class CWaveFileWriter {
-public:
+  public:
     static constexpr std::uint32_t kHeaderBytes = 46;
     static constexpr std::uint32_t kFlushOnceBytes = 0x80000;
     static constexpr std::size_t kFileBufferBytes = 1048576;
@@ -42,9 +42,10 @@ public:
 
     bool IsOpen() const { return running_.load(std::memory_order_acquire); }
     std::uint32_t BlockLength() const { return blockLength_; }
+    int QueuedBlocks() const { return queue_.CountFull(); }
     std::uint64_t DroppedBlocks() const { return dropped_.load(std::memory_order_relaxed); }
 
-private:
+  private:
     void WriterLoop();
     bool WriteHeader();
 

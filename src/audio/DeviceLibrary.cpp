@@ -3,7 +3,9 @@
 struct DeviceLibrary::Module {};
 
 DeviceLibrary::DeviceLibrary() = default;
-DeviceLibrary::~DeviceLibrary() { Unbind(); }
+DeviceLibrary::~DeviceLibrary() {
+    Unbind();
+}
 
 std::wstring DeviceLibrary::LibraryPath(const std::wstring& programFolder) {
     std::wstring folder = programFolder;

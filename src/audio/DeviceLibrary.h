@@ -16,7 +16,7 @@ struct DeviceLibraryFunctions {
 };
 
 class DeviceLibrary {
-public:
+  public:
     static constexpr int kMessageChars = 260;
 
     DeviceLibrary();
@@ -36,7 +36,7 @@ public:
 
     static std::wstring LibraryPath(const std::wstring& programFolder);
 
-private:
+  private:
     struct Module;
     std::unique_ptr<Module> module_;
     DeviceLibraryFunctions fn_;

@@ -4,7 +4,7 @@
 // input and output may be the same buffer; output2 receives the signal the
 // singer hears. Implementations must not allocate or block.
 class IVoiceProcessor {
-public:
+  public:
     virtual ~IVoiceProcessor() = default;
     virtual void ProcessBlock(const short* input, short* output, int frames, short* output2) = 0;
 };
@@ -12,7 +12,7 @@ public:
 // The key change of the backing track, on the render thread under the mixer
 // lock. Shift works in place on interleaved frames.
 class IMusicKeyShifter {
-public:
+  public:
     virtual ~IMusicKeyShifter() = default;
     virtual bool IsOn() const = 0;
     virtual void Shift(short* samples, unsigned frames) = 0;

@@ -17,19 +17,21 @@ std::int16_t Saturate16(std::int32_t v) {
 // The release of the lock the render thread took before FillRenderBlock,
 // on every way out.
 class UnlockOnExit {
-public:
+  public:
     explicit UnlockOnExit(SoundMixer& mixer) : mixer_(mixer) {}
     ~UnlockOnExit() { mixer_.Unlock(); }
     UnlockOnExit(const UnlockOnExit&) = delete;
     UnlockOnExit& operator=(const UnlockOnExit&) = delete;
 
-private:
+  private:
     SoundMixer& mixer_;
 };
 
 }  // namespace
 
-SoundMixer::SoundMixer(platform::Clock& clock) : clock_(clock) { Construct(nullptr, true); }
+SoundMixer::SoundMixer(platform::Clock& clock) : clock_(clock) {
+    Construct(nullptr, true);
+}
 
 SoundMixer::SoundMixer(platform::Clock& clock, const DeviceLibraryFunctions* library)
     : clock_(clock) {
@@ -193,6 +195,7 @@ void SoundMixer::RefillHalves() {
         if (!live_ && vocalFile_ != nullptr) {
             vocalRing_->FillFromFile(vocalFile_, first, last);
         }
+        refills_.fetch_add(1, std::memory_order_release);
     }
 }
 
@@ -264,8 +267,7 @@ void SoundMixer::DrainLog() {
         const LogRecord r = log_[tail % kLogRecords];
         if (r.kind == 0) {
             platform::DebugOutput(platform::Format(
-                "Capture add buffer at {}, Render get buffer at {}, Elapsed {}.\n", r.a, r.b,
-                r.c));
+                "Capture add buffer at {}, Render get buffer at {}, Elapsed {}.\n", r.a, r.b, r.c));
         } else {
             platform::DebugOutput(platform::Format("{} frame(s) is (are) dropped.\n", r.a));
         }
@@ -398,8 +400,7 @@ AudioResult SoundMixer::Mix(std::uint8_t* a, const std::uint8_t* b, std::uint32_
     return kAudioFail;
 }
 
-void SoundMixer::ScaleReplay(std::uint8_t* out, const std::uint8_t* in,
-                             std::uint32_t bytes) const {
+void SoundMixer::ScaleReplay(std::uint8_t* out, const std::uint8_t* in, std::uint32_t bytes) const {
     const float gain = replayGain_.load(std::memory_order_relaxed);
     const std::uint32_t n = bytes / 2;
     for (std::uint32_t i = 0; i < n; ++i) {
@@ -568,4 +569,12 @@ int SoundMixer::CloseSourceFiles() {
 
 std::uint64_t SoundMixer::RecordingDrops() const {
     return recordingDrops_.load(std::memory_order_relaxed);
+}
+
+int SoundMixer::QueuedRecordingBlocks() const {
+    return mixedWriter_->QueuedBlocks() + voiceWriter_->QueuedBlocks();
+}
+
+std::uint64_t SoundMixer::LostRecordingBlocks() const {
+    return mixedWriter_->DroppedBlocks() + voiceWriter_->DroppedBlocks();
 }

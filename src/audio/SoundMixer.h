@@ -33,7 +33,7 @@
 #include "platform/thread/ReentrantLock.h"
 
 class SoundMixer {
-public:
+  public:
     static constexpr int kLatenessLimitMs = 50;
     static constexpr int kRefillBlocks = 50;
     static constexpr int kSeekStepBlocks = 100;
@@ -103,10 +103,16 @@ public:
     // Voice blocks dropped for lateness since Initialize.
     std::uint64_t DroppedBlocks() const { return dropped_.load(std::memory_order_relaxed); }
     std::uint64_t RecordingDrops() const;
+    // Blocks waiting in the queues of the two recordings, and the blocks
+    // they lost to a full queue.
+    int QueuedRecordingBlocks() const;
+    std::uint64_t LostRecordingBlocks() const;
+    // Half-ring refills the reader thread has finished since construction.
+    std::uint64_t CompletedRefills() const { return refills_.load(std::memory_order_acquire); }
     std::wstring LibraryMessage() const;
     bool IsDeviceLibraryLoaded() const { return library_.IsLoaded(); }
 
-private:
+  private:
     struct LogRecord {
         int kind;  // 0 lateness line, 1 drop line
         int a;
@@ -156,6 +162,7 @@ private:
     std::atomic<std::uint64_t> counter_{0};
     std::atomic<std::uint64_t> dropped_{0};
     std::atomic<std::uint64_t> recordingDrops_{0};
+    std::atomic<std::uint64_t> refills_{0};
     int pendingRecordingDrops_ = 0;
     std::atomic<bool> pendingFirstHalf_{false};
     std::atomic<bool> pendingSecondHalf_{false};

@@ -6,7 +6,7 @@
 #include <string>
 
 class CxSkinControlsException : public std::exception {
-public:
+  public:
     explicit CxSkinControlsException(std::wstring message);
 
     const std::wstring& Message() const noexcept { return message_; }
@@ -17,7 +17,7 @@ public:
 
     const char* what() const noexcept override { return utf8_.c_str(); }
 
-private:
+  private:
     std::wstring message_;
     std::string utf8_;
 };

@@ -2,9 +2,9 @@
 
 #include <fstream>
 
-#include "karaoke/context/CxSkinControlsException.h"
 #include <cstdlib>
 #include <filesystem>
+#include "karaoke/context/CxSkinControlsException.h"
 #include "platform/text/Format.h"
 #include "platform/text/Utf.h"
 
@@ -73,10 +73,10 @@ CKaraokeContext::CKaraokeContext() {
 
 CKaraokeContext::~CKaraokeContext() = default;
 
-#define VK_CONTEXT_GETTER(Name, member)                \
-    std::wstring CKaraokeContext::Get##Name() const {  \
-        std::lock_guard<std::mutex> guard(mutex_);     \
-        return member;                                 \
+#define VK_CONTEXT_GETTER(Name, member)               \
+    std::wstring CKaraokeContext::Get##Name() const { \
+        std::lock_guard<std::mutex> guard(mutex_);    \
+        return member;                                \
     }
 VK_CONTEXT_GETTER(TempFolder, tempFolder_)
 VK_CONTEXT_GETTER(HistoryRoot, historyRoot_)
@@ -158,7 +158,9 @@ bool CKaraokeContext::SetBlockDuration(int ms) noexcept {
     return true;
 }
 
-void SetScreenSizeQuery(ScreenSizeQuery query) { g_screenSizeQuery.store(query); }
+void SetScreenSizeQuery(ScreenSizeQuery query) {
+    g_screenSizeQuery.store(query);
+}
 
 CKaraokeContext* GetKaraokeContext() {
     CKaraokeContext* context = g_context.load(std::memory_order_acquire);
@@ -179,4 +181,6 @@ void DeleteKaraokeContext() {
     delete g_context.exchange(nullptr, std::memory_order_acq_rel);
 }
 
-void SetKaraokeContextClosed(bool closed) { g_closed.store(closed, std::memory_order_release); }
+void SetKaraokeContextClosed(bool closed) {
+    g_closed.store(closed, std::memory_order_release);
+}

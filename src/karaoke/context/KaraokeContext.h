@@ -13,7 +13,7 @@
 #include "karaoke/context/WaveFormat.h"
 
 class CKaraokeContext {
-public:
+  public:
     CKaraokeContext();
     ~CKaraokeContext();
     CKaraokeContext(const CKaraokeContext&) = delete;
@@ -61,7 +61,7 @@ public:
         return width >= 1600 && height >= 900;
     }
 
-private:
+  private:
     static void RequireReadableFile(const std::wstring& path);
 
     mutable std::mutex mutex_;

@@ -9,7 +9,7 @@
 
 template <typename T>
 class SingleTon {
-public:
+  public:
     virtual ~SingleTon() = default;
 
     static T* GetInstance() {
@@ -35,7 +35,7 @@ public:
         delete instance;
     }
 
-private:
+  private:
     static inline std::atomic<T*> instance_{nullptr};
     static inline std::mutex mutex_;
 };
