@@ -1,6 +1,10 @@
 #include "audio/DeviceLibrary.h"
 
-struct DeviceLibrary::Module {};
+#include "platform/dynlib/DynamicLibrary.h"
+
+struct DeviceLibrary::Module {
+    platform::DynamicLibrary library;
+};
 
 DeviceLibrary::DeviceLibrary() = default;
 DeviceLibrary::~DeviceLibrary() {
@@ -17,8 +21,21 @@ std::wstring DeviceLibrary::LibraryPath(const std::wstring& programFolder) {
 
 bool DeviceLibrary::Bind(const std::wstring& programFolder) {
     Unbind();
-    (void)programFolder;
-    return false;
+    auto module = std::make_unique<Module>();
+    if (programFolder.empty() || !module->library.Open(LibraryPath(programFolder))) {
+        return false;
+    }
+    const platform::DynamicLibrary& lib = module->library;
+    fn_.ConfLibInit = lib.Find<int()>("ConfLibInit");
+    fn_.ConfLibUnInit = lib.Find<int()>("ConfLibUnInit");
+    fn_.DisabletKaraokeEffect = lib.Find<int()>("DisabletKaraokeEffect");
+    fn_.RecoverKaraokeEffect = lib.Find<int()>("RecoverKaraokeEffect");
+    fn_.DumpMSG = lib.Find<int(wchar_t*, int)>("DumpMSG");
+    fn_.GetRecordVolumeScalar = lib.Find<int(int*)>("GetRecordVolumeScalar");
+    fn_.SetRecordVolumeScalar = lib.Find<int(int)>("SetRecordVolumeScalar");
+    module_ = std::move(module);
+    loaded_ = true;
+    return true;
 }
 
 void DeviceLibrary::BindTable(const DeviceLibraryFunctions& functions) {

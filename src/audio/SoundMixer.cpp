@@ -547,8 +547,8 @@ void SoundMixer::SetSourceFile(std::FILE* file, bool voice) {
     (voice ? vocalReady_ : musicReady_).store(true, std::memory_order_release);
 }
 
-void SoundMixer::SetSourceReady(bool voice) {
-    (voice ? vocalReady_ : musicReady_).store(true, std::memory_order_release);
+void SoundMixer::SetSourceReady(bool voice, bool ready) {
+    (voice ? vocalReady_ : musicReady_).store(ready, std::memory_order_release);
 }
 
 int SoundMixer::CloseSourceFiles() {

@@ -83,8 +83,10 @@ class SoundMixer {
     // The decoder hands over its decoded file (the mixer owns it from now
     // on) and with it publishes that the source is ready.
     void SetSourceFile(std::FILE* file, bool voice);
-    // The source will not come (opening failed): publish ready without it.
-    void SetSourceReady(bool voice);
+    // Sets or clears a ready flag: set without a file when the source will
+    // not come (opening failed), so that no one waits for ever; cleared when
+    // a decoder starts again.
+    void SetSourceReady(bool voice, bool ready);
     bool IsMusicReady() const { return musicReady_.load(std::memory_order_acquire); }
     bool IsVocalReady() const { return vocalReady_.load(std::memory_order_acquire); }
     // Closes both decoded files and clears both ready flags. Returns 0.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <optional>
@@ -11,6 +12,8 @@
 
 #include "AudioTestSupport.h"
 #include "karaoke/context/KaraokeContext.h"
+#include "platform/dynlib/DynamicLibrary.h"
+#include "platform/text/Utf.h"
 
 namespace {
 
@@ -28,8 +31,15 @@ class SoundMixerTest : public ::testing::Test {
         context_->SetProgramFolder(tmp_.Folder());
     }
 
-    std::unique_ptr<SoundMixer> NewMixer(const DeviceLibraryFunctions* library = nullptr) {
-        return std::make_unique<SoundMixer>(clock_, library);
+    // A mixer without the device library.
+    std::unique_ptr<SoundMixer> NewMixer() { return std::make_unique<SoundMixer>(clock_, nullptr); }
+    // A mixer that binds the test double from its program folder.
+    std::unique_ptr<SoundMixer> NewMixerWithLibrary() {
+        context_->SetProgramFolder(platform::FromUtf8(AUDIO_TEST_PROGRAM_DIR));
+        auto mixer = std::make_unique<SoundMixer>(clock_);
+        context_->SetProgramFolder(tmp_.Folder());
+        EXPECT_TRUE(mixer->IsDeviceLibraryLoaded());
+        return mixer;
     }
 
     // One captured block; waits first until the recordings' queues have
@@ -266,46 +276,29 @@ TEST_F(SoundMixerTest, ReplayPlaysTheChosenRecordingScaledByTheReplayGain) {
     EXPECT_FALSE(std::filesystem::exists(tmp_.Path() / "Mixed.wav")) << "a replay records nothing";
 }
 
-// The device-library double: every call is noted in order.
-std::vector<std::string> g_calls;
-int g_recordLevel = 0;
-const DeviceLibraryFunctions kRecordingLibrary{
-    [] {
-        g_calls.push_back("ConfLibInit");
-        return 1;
-    },
-    [] {
-        g_calls.push_back("ConfLibUnInit");
-        return 1;
-    },
-    [] {
-        g_calls.push_back("DisabletKaraokeEffect");
-        return 1;
-    },
-    [] {
-        g_calls.push_back("RecoverKaraokeEffect");
-        return 1;
-    },
-    [](wchar_t* destination, int size) {
-        g_calls.push_back("DumpMSG");
-        if (destination != nullptr && size > 2) {
-            destination[0] = L'o';
-            destination[1] = L'k';
-            destination[2] = L'\0';
-        }
-        return 1;
-    },
-    [](int* level) {
-        g_calls.push_back("GetRecordVolumeScalar");
-        *level = g_recordLevel;
-        return 1;
-    },
-    [](int level) {
-        g_calls.push_back("SetRecordVolumeScalar " + std::to_string(level));
-        g_recordLevel = level;
-        return 1;
-    },
-};
+// The calls the device-library double saw, in order; clears them.
+// The test holds its own reference, so that the double's notes outlive the
+// mixers that load and unload it.
+std::vector<std::string> TakeLibraryCalls() {
+    static platform::DynamicLibrary library;
+    if (!library.IsOpen()) {
+        EXPECT_TRUE(library.Open(platform::FromUtf8(AUDIO_TEST_PROGRAM_DIR "Driver/libMendra.so")))
+            << library.LastError();
+    }
+    auto calls = library.Find<const char*()>("DeviceLibraryDoubleCalls");
+    auto clear = library.Find<void()>("DeviceLibraryDoubleClear");
+    std::vector<std::string> out;
+    if (calls == nullptr || clear == nullptr) {
+        return out;
+    }
+    std::string all = calls();
+    clear();
+    for (std::size_t start = 0, end; (end = all.find(';', start)) != std::string::npos;
+         start = end + 1) {
+        out.push_back(all.substr(start, end - start));
+    }
+    return out;
+}
 
 TEST_F(SoundMixerTest, VolumeChannelsTable) {
     struct Case {
@@ -313,8 +306,8 @@ TEST_F(SoundMixerTest, VolumeChannelsTable) {
         int result;
         int valueAfter;
     };
-    g_calls.clear();
-    auto mixer = NewMixer(&kRecordingLibrary);
+    TakeLibraryCalls();
+    auto mixer = NewMixerWithLibrary();
     const Case cases[] = {
         {{true, 2, 101}, -1, 101},   {{true, 0, -1}, -1, -1},  {{true, 3, 50}, -1, 50},
         {{true, 0, 100}, 0, 100},    {{false, 0, -5}, 0, 100}, {{true, 0, 29}, 0, 29},
@@ -326,9 +319,11 @@ TEST_F(SoundMixerTest, VolumeChannelsTable) {
             << c.request.set << " " << c.request.channel << " " << c.request.value;
         EXPECT_EQ(c.request.value, c.valueAfter);
     }
-    EXPECT_NE(std::find(g_calls.begin(), g_calls.end(), "SetRecordVolumeScalar 40"), g_calls.end());
+    const auto calls = TakeLibraryCalls();
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "SetRecordVolumeScalar 40"), calls.end());
 
-    auto unbound = NewMixer(nullptr);
+    auto unbound = std::make_unique<SoundMixer>(clock_);  // no Driver/ in this program folder
+    EXPECT_FALSE(unbound->IsDeviceLibraryLoaded());
     VolumeRequest set{true, kVolumeRecord, 40};
     EXPECT_EQ(unbound->Volume(&set), 0) << "a missing library is skipped";
     VolumeRequest get{false, kVolumeRecord, 77};
@@ -337,10 +332,10 @@ TEST_F(SoundMixerTest, VolumeChannelsTable) {
 }
 
 TEST_F(SoundMixerTest, DeviceLibraryIsCalledInOrderAndOnlyForLivePerformances) {
-    g_calls.clear();
+    TakeLibraryCalls();
     {
-        auto mixer = NewMixer(&kRecordingLibrary);
-        EXPECT_EQ(mixer->LibraryMessage(), L"ok");
+        auto mixer = NewMixerWithLibrary();
+        EXPECT_EQ(mixer->LibraryMessage(), L"double ok");
         ASSERT_EQ(mixer->Initialize(), kAudioOk);
         ASSERT_EQ(mixer->Start(), kAudioOk);
         mixer->Stop();
@@ -357,18 +352,19 @@ TEST_F(SoundMixerTest, DeviceLibraryIsCalledInOrderAndOnlyForLivePerformances) {
         "RecoverKaraokeEffect",  "DumpMSG",  // live Stop; the replay calls nothing
         "ConfLibUnInit",         "DumpMSG",  // destruction
     };
-    EXPECT_EQ(g_calls, expected);
+    EXPECT_EQ(TakeLibraryCalls(), expected);
 }
 
 TEST_F(SoundMixerTest, AFailedInitializeLeavesTheCardAloneAndTheMixerStopped) {
-    g_calls.clear();
+    TakeLibraryCalls();
     context_->SetRecordFolder(tmp_.Folder() + L"no-such-folder/");
-    auto mixer = NewMixer(&kRecordingLibrary);
+    auto mixer = NewMixerWithLibrary();
     EXPECT_EQ(mixer->Initialize(), kAudioFileError);
     EXPECT_EQ(mixer->Start(), kAudioWrongState);
     mixer->Stop();
-    EXPECT_EQ(std::count(g_calls.begin(), g_calls.end(), "DisabletKaraokeEffect"), 0);
-    EXPECT_EQ(std::count(g_calls.begin(), g_calls.end(), "RecoverKaraokeEffect"), 0);
+    const auto calls = TakeLibraryCalls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "DisabletKaraokeEffect"), 0);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "RecoverKaraokeEffect"), 0);
     context_->SetRecordFolder(tmp_.Folder());
     EXPECT_EQ(mixer->Initialize(), kAudioOk) << "the next start works";
     mixer->Stop();
@@ -377,7 +373,7 @@ TEST_F(SoundMixerTest, AFailedInitializeLeavesTheCardAloneAndTheMixerStopped) {
 TEST_F(SoundMixerTest, ReadyIsPublishedWithTheFileAndClearedWhenTheFilesClose) {
     auto mixer = NewMixer();
     EXPECT_FALSE(mixer->IsMusicReady());
-    mixer->SetSourceReady(false);  // opening failed: the window must not wait for ever
+    mixer->SetSourceReady(false, true);  // opening failed: the window must not wait for ever
     EXPECT_TRUE(mixer->IsMusicReady());
     EXPECT_EQ(mixer->CloseSourceFiles(), 0);
     EXPECT_FALSE(mixer->IsMusicReady());

@@ -2,9 +2,8 @@
 
 #include <fstream>
 
-#include <cstdlib>
-#include <filesystem>
 #include "karaoke/context/CxSkinControlsException.h"
+#include "platform/folders/Folders.h"
 #include "platform/text/Format.h"
 #include "platform/text/Utf.h"
 
@@ -14,28 +13,6 @@ std::atomic<ScreenSizeQuery> g_screenSizeQuery{nullptr};
 std::atomic<CKaraokeContext*> g_context{nullptr};
 std::atomic<bool> g_closed{false};
 std::mutex g_contextMutex;
-
-// Stand-ins until the platform's folder facility is available here.
-std::wstring UserTempFolder() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::filesystem::path base = (runtime != nullptr && runtime[0] == '/')
-                                     ? std::filesystem::path(runtime) / "vokari"
-                                     : std::filesystem::temp_directory_path() / "vokari";
-    std::error_code ec;
-    std::filesystem::create_directories(base, ec);
-    return platform::FromUtf8(base.string()) + L"/";
-}
-
-std::wstring ProgramFolder() {
-    std::error_code ec;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::wstring() : platform::FromUtf8(exe.parent_path().string()) + L"/";
-}
-
-bool FileExists(const std::wstring& path) {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(platform::ToUtf8(path), ec);
-}
 
 }  // namespace
 
@@ -55,11 +32,11 @@ std::wstring AsFolder(std::wstring folder) {
 }
 
 CKaraokeContext::CKaraokeContext() {
-    const std::wstring temp = UserTempFolder();
+    const std::wstring temp = platform::UserTempFolder();
     if (!temp.empty()) {
         tempFolder_ = AsFolder(temp) + L"KTV_Temp/";
     }
-    programFolder_ = ProgramFolder();
+    programFolder_ = platform::ProgramFolder();
     if (ScreenSizeQuery query = g_screenSizeQuery.load(); query != nullptr) {
         int w = 0;
         int h = 0;
@@ -112,7 +89,7 @@ void CKaraokeContext::SetProgramFolder(const std::wstring& folder) {
 void CKaraokeContext::RequireReadableFile(const std::wstring& path) {
     // Any reason the file cannot be read (missing, a folder, no permission,
     // a name too long) counts: the window must not open on such a file.
-    bool readable = !path.empty() && FileExists(path);
+    bool readable = !path.empty() && platform::FileExists(path);
     if (readable) {
         std::ifstream probe(platform::ToUtf8(path), std::ios::binary);
         readable = probe.is_open();
