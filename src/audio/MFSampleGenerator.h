@@ -105,10 +105,17 @@ class MFSampleGenerator {
     bool WaitUntilDone(int timeoutMs);
 
   private:
+    // What the decode thread gives the mixer once it has left the lock.
+    struct HandOverSlot {
+        std::FILE* file = nullptr;
+        bool ready = false;
+    };
+
     void DecodeLoop();
-    bool Append(std::span<const std::byte> pcm);  // lock held
-    void EndOfStream();                           // lock held
-    void CloseTempFile();                         // lock held
+    bool Append(std::span<const std::byte> pcm, HandOverSlot* handOver);  // lock held
+    void EndOfStream(HandOverSlot* handOver);                             // lock held
+    void CloseTempFile();                                                 // lock held
+    void Deliver(const HandOverSlot& handOver);
     void ReportReady();
 
     IMFSampleGeneratorSink* mixer_;

@@ -17,8 +17,9 @@ namespace platform {
 
 class GrowingFile : public std::enable_shared_from_this<GrowingFile> {
   public:
-    // Creates (or truncates) the file, owner-only, never through a symbolic
-    // link. The folder must exist.
+    // Creates the file anew (an old one is unlinked, not truncated: its
+    // readers keep their data), owner-only, never through a symbolic link.
+    // The folder must exist.
     static HResult Create(const std::string& path, std::shared_ptr<GrowingFile>* file);
     ~GrowingFile();
     GrowingFile(const GrowingFile&) = delete;
