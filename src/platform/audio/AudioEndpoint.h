@@ -118,8 +118,10 @@ class AudioStream {
     std::uint32_t BufferFrames() const noexcept { return periodFrames_; }
     const AudioFormat& Format() const noexcept { return format_; }
 
-    // Starts the device; a render stream starts on one period of silence.
-    // kAudioNotInitialized before Initialize. Start after Stop restarts.
+    // Starts the device. A render stream plays first what was written
+    // before Start (AcquireRender/ReleaseRender work before Start), or one
+    // period of silence when nothing was. kAudioNotInitialized before
+    // Initialize. Start after Stop restarts.
     HResult Start();
     // Stops the device. kOk also when it was not running.
     HResult Stop();
@@ -140,6 +142,7 @@ class AudioStream {
 
     // frames must be BufferFrames() (else kInvalidArg). The buffer holds
     // stale data: the caller writes all of it or releases it silent.
+    // Releasing 0 frames sends nothing.
     HResult AcquireRender(std::uint32_t frames, std::byte** data) noexcept;
     // Sends the period to the device; kAudioBufferSilent sends zeros.
     HResult ReleaseRender(std::uint32_t frames, std::uint32_t flags) noexcept;
@@ -158,6 +161,7 @@ class AudioStream {
     std::unique_ptr<std::byte[]> period_;
     std::atomic<bool> running_{false};
     bool acquired_ = false;
+    std::uint32_t queued_ = 0;  // render periods written ahead of Start
     std::atomic<HResult> lastError_{kOk};
     std::atomic<std::uint32_t> xruns_{0};
 };

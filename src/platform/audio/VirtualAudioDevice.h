@@ -31,6 +31,8 @@
 namespace platform {
 
 class VirtualAudioDevice;
+struct VirtualStream;
+struct VirtualBackendOps;
 
 // Manual pacing shared by several virtual devices. Tick() makes one more
 // period due on every device that uses the clock: first on the capture
@@ -48,14 +50,14 @@ class VirtualAudioClock {
     std::uint64_t Ticks() const noexcept { return ticks_.load(); }
 
   private:
-    friend class VirtualAudioDevice;
     friend struct VirtualStream;
-    void Attach(VirtualAudioDevice* device);
-    void Detach(VirtualAudioDevice* device);
+    friend struct VirtualBackendOps;
+    void Attach(VirtualStream* stream);
+    void Detach(VirtualStream* stream);
 
     std::atomic<std::uint64_t> ticks_{0};
     std::mutex mutex_;
-    std::vector<VirtualAudioDevice*> devices_;
+    std::vector<VirtualStream*> streams_;
 };
 
 class VirtualAudioDevice {
@@ -68,14 +70,21 @@ class VirtualAudioDevice {
     const std::string& Name() const noexcept { return name_; }
 
     // Capture content: interleaved 16-bit frames in the stream's format.
+    // Delivery goes on where the last stream of the device stopped (a
+    // pause and resume does not start again from the top).
     void SetCaptureSamples(std::vector<std::int16_t> samples, bool loop = false);
-    // Any file the media decoder reads; decoded when a stream initialises
-    // (a file that cannot be read makes Initialize fail with its error).
+    // Any file the media decoder reads; decoded (to the stream's format)
+    // when a stream initialises; one that cannot be read makes Initialize
+    // fail with its error.
     void SetCaptureFile(std::string path, bool loop = false);
+    // Frames delivered by capture streams so far.
+    std::size_t CapturedFrames() const noexcept { return capturePos_.load(); }
 
-    // Render sink: keeps up to capacityFrames frames (further periods are
-    // counted in DroppedFrames()); a non-empty path writes them as a WAV
-    // file when the stream is destroyed.
+    // Render sink: keeps up to capacityFrames frames over all streams of
+    // the device (further periods are counted in DroppedFrames()); the
+    // store is allocated when the first stream initialises. A non-empty
+    // path rewrites everything kept as a WAV file whenever a stream is
+    // destroyed. The silent period a render stream starts on is kept too.
     void SetRenderCapacity(std::size_t capacityFrames);
     void SetRenderFile(std::string wavPath);
     // Everything rendered so far (interleaved 16-bit); copies.
@@ -104,17 +113,23 @@ class VirtualAudioDevice {
   private:
     friend class VirtualAudioClock;
     friend struct VirtualStream;
+    friend struct VirtualBackendOps;
 
     std::string name_;
     mutable std::mutex mutex_;  // settings and the render sink's copy-out
 
     std::vector<std::int16_t> captureSamples_;
     std::string capturePath_;
+    std::string decodedPath_;  // captureSamples_ hold this file, decoded
+    AudioFormat decodedFormat_{};
     bool captureLoop_ = false;
+    std::atomic<std::size_t> capturePos_{0};  // frames
 
     std::size_t renderCapacity_ = 48000 * 60;
     std::string renderPath_;
-    std::vector<std::int16_t> rendered_;  // capacity reserved at Initialize
+    std::unique_ptr<std::int16_t[]> rendered_;  // renderStoreFrames_ x renderChannels_
+    std::size_t renderStoreFrames_ = 0;
+    unsigned renderChannels_ = 0;
     std::atomic<std::size_t> renderedFrames_{0};
     std::atomic<std::size_t> droppedFrames_{0};
 
@@ -132,7 +147,6 @@ class VirtualAudioDevice {
     std::atomic<unsigned> inits_{0};
     std::atomic<unsigned> starts_{0};
     std::atomic<bool> running_{false};
-    std::atomic<struct VirtualStream*> stream_{nullptr};
 };
 
 }  // namespace platform
