@@ -54,6 +54,8 @@ HResult FromOpenError(int err) {
         case ENODEV:
         case ENXIO:
         case ENOTDIR:
+        case ECONNREFUSED:  // a sound-server device with no server running
+        case EHOSTDOWN:
             return kAudioDeviceNotFound;
         case EBUSY:
         case EAGAIN:
@@ -249,6 +251,11 @@ AudioWait AlsaWait(AudioBackendState* state, int stopFd, int timeoutMs, HResult*
         return result;
     };
     for (;;) {
+        // Shutdown wins over a ready device.
+        pollfd stop{stopFd, POLLIN, 0};
+        if (poll(&stop, 1, 0) > 0 && (stop.revents & POLLIN) != 0) {
+            return finish(AudioWait::Shutdown);
+        }
         const snd_pcm_sframes_t avail = snd_pcm_avail_update(s->pcm);
         if (avail < 0) {
             if (!Recover(s, static_cast<int>(avail))) {

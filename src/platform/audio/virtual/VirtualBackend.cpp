@@ -353,6 +353,10 @@ struct VirtualBackendOps {
         const std::int64_t deadline =
             timeoutMs < 0 ? -1 : NowNs() + std::int64_t{timeoutMs} * 1000000;
         for (;;) {
+            pollfd stop{stopFd, POLLIN, 0};
+            if (poll(&stop, 1, 0) > 0 && (stop.revents & POLLIN) != 0) {
+                return AudioWait::Shutdown;  // shutdown wins over a ready period
+            }
             const std::uint64_t moved = s->moved.load();
             if (s->loseAfter != 0 && moved >= s->loseAfter) {
                 s->waiting = true;
