@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/text/CodePage936.h"
 #include "platform/text/Utf.h"
 
 hlf::Status ReadLyricBytes(const std::wstring& path, std::vector<std::uint8_t>& bytes) {
@@ -26,4 +27,15 @@ hlf::Status ReadLyricBytes(const std::wstring& path, std::vector<std::uint8_t>& 
         return hlf::Status::Ok;
     }
     return hlf::DecipherContainer(raw, bytes);
+}
+
+hlf::Status ReadLyricText(const std::wstring& path, std::wstring& text) {
+    text.clear();
+    std::vector<std::uint8_t> bytes;
+    const hlf::Status status = ReadLyricBytes(path, bytes);
+    if (status == hlf::Status::Ok) {
+        text = platform::FromCodePage936(
+            std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    }
+    return status;
 }

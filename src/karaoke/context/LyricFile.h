@@ -12,3 +12,7 @@
 // The file's plain bytes. Ok with the bytes, else the reason (ReadFailure,
 // or what the container check found) and no bytes.
 hlf::Status ReadLyricBytes(const std::wstring& path, std::vector<std::uint8_t>& bytes);
+
+// The file's text, decoded from code page 936 (invalid bytes become
+// U+FFFD; decoding never stops). Empty text on failure.
+hlf::Status ReadLyricText(const std::wstring& path, std::wstring& text);
