@@ -102,21 +102,28 @@ std::optional<std::uint32_t> CHistorySealer::ParseRecordId(std::wstring_view nam
 }
 
 std::wstring CHistorySealer::NextRecordFolder(const std::wstring& root) {
-    // Bounded by the id range; any answer but "does not exist" or "exists"
-    // ends the search, so an unreadable root never loops.
+    // A root that exists must be a folder we can search: otherwise every
+    // id would look taken (or free) for ever. A missing root is fine; it is
+    // created with the record.
+    // Without the trailing slash: stat of "file/" reports ENOTDIR, which the
+    // library reads as "not found".
+    std::wstring bare = root;
+    while (bare.size() > 1 && bare.back() == L'/') bare.pop_back();
+    const fs::path rootPath(U8(bare));
+    std::error_code ec;
+    const fs::file_type rootType = fs::status(rootPath, ec).type();
+    if (rootType != fs::file_type::not_found) {
+        if (rootType != fs::file_type::directory)
+            return {};
+        fs::directory_iterator probe(rootPath, ec);
+        if (ec)
+            return {};
+    }
     for (std::uint64_t id = 1; id <= 0xFFFFFFFFu; ++id) {
         const std::wstring folder = RecordFolder(root, static_cast<std::uint32_t>(id));
-        std::error_code ec;
         const fs::file_status st = fs::symlink_status(fs::path(U8(folder)), ec);
-        if (st.type() == fs::file_type::not_found) {
-            // A missing root is fine (it is created with the record), a root
-            // that is a file is not.
-            std::error_code rootEc;
-            const auto rootType = fs::status(fs::path(U8(WithSlash(root))), rootEc).type();
-            if (rootType != fs::file_type::not_found && rootType != fs::file_type::directory)
-                return {};
+        if (st.type() == fs::file_type::not_found)
             return folder;
-        }
         if (ec)
             return {};
     }
