@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "evaluation/NoteScorer.h"
 #include "evaluation/PitchDetector.h"
 #include "evaluation/ScoringExports.h"
 #include "evaluation/VocalFeatureTracker.h"
@@ -167,6 +169,69 @@ void BM_ExpressionDetectors(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ExpressionDetectors);
+
+// Every per-hop path the capture thread runs for the evaluation (pitch hop,
+// note scorer feed every fifth hop, feature tracker block), timed hop by hop
+// over five minutes of voice: mean, 99th percentile and maximum.
+void BM_EvaluationHopPercentiles(benchmark::State& state) {
+    const Signal& base = TestSignal();
+    std::vector<float> voice;
+    while (voice.size() < static_cast<size_t>(300 * kRate)) {
+        voice.insert(voice.end(), base.samples.begin(), base.samples.end());
+    }
+    voice.resize(300 * kRate);
+    std::vector<short> pcm(voice.size());
+    for (size_t i = 0; i < pcm.size(); ++i) {
+        pcm[i] = static_cast<short>(std::lround(voice[i]));
+    }
+    // A melody of 400 ms notes in phrases of 4 s, so that phrases are scored
+    // on the way.
+    std::vector<MelodyEntry> melody;
+    for (int t = 0; t < 300000; t += 4000) {
+        for (int k = 0; k < 8; ++k) {
+            melody.push_back(evaluation::MakeMelodyEntry(t + 400 * k, (k % 4) * 4 - 8));
+        }
+        melody.push_back(evaluation::MakeMelodyEntry(t + 3200, evaluation::kNoPitch));
+    }
+    melody.push_back(evaluation::MakeMelodyEntry(300100, evaluation::kNoPitch));
+    std::vector<double> micros;
+    for (auto _ : state) {
+        std::vector<float> scores(melody.size(), -1.0f);
+        CPitchDetector detector(16.0f, 32768.0f, kRate, CPitchDetector::kDefaultOptions);
+        CVocalFeatureTracker tracker(1, static_cast<long long>(pcm.size()));
+        CNoteScorer scorer(melody.data(), static_cast<int>(melody.size()), 16.0f, 300.0f,
+                           scores.data());
+        evaluation::HopRecord block[5];
+        micros.clear();
+        micros.reserve(pcm.size() / kHop);
+        for (size_t h = 0; h + 1 < pcm.size() / kHop; ++h) {
+            const auto t0 = std::chrono::steady_clock::now();
+            float hz = 0;
+            float r = 0;
+            detector.ProcessHop(voice.data() + h * kHop, hz, r);
+            block[h % 5] = {hz, r, detector.EnvelopePeak()};
+            if (h % 5 == 4) {
+                scorer.Feed(block, 5);
+            }
+            unsigned event = 0;
+            tracker.ProcessBlock(pcm.data() + h * kHop, event);
+            benchmark::DoNotOptimize(event);
+            micros.push_back(
+                std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0)
+                    .count());
+        }
+    }
+    std::vector<double> sorted = micros;
+    std::sort(sorted.begin(), sorted.end());
+    double sum = 0;
+    for (double v : sorted) {
+        sum += v;
+    }
+    state.counters["hop_mean_us"] = sum / sorted.size();
+    state.counters["hop_p99_us"] = sorted[sorted.size() * 99 / 100];
+    state.counters["hop_max_us"] = sorted.back();
+}
+BENCHMARK(BM_EvaluationHopPercentiles)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // Both trackers on the same signal, once: time per second of audio and the
 // share of hops within a quarter tone of the truth.

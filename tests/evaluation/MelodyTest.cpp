@@ -142,6 +142,15 @@ TEST(CMelody, KeyShiftSaturatesAndRestsStay) {
     EXPECT_EQ(hi, 79);
     EXPECT_EQ(Notes(m.Entries())[0], (Note{1000, 0}));  // the parsed entries are kept
 
+    // Direct shift of a code near the top: 125 + 8 saturates at 127.
+    const auto top = evaluation::ShiftMelody(
+        {evaluation::MakeMelodyEntry(0, 125), evaluation::MakeMelodyEntry(10, -125),
+         evaluation::MakeMelodyEntry(20, kNoPitch)},
+        2);
+    EXPECT_EQ(Notes(top), (std::vector<Note>{{0, 127}, {10, -117}, {20, kNoPitch}}));
+    EXPECT_EQ(MelodyPitch(evaluation::ShiftMelody({evaluation::MakeMelodyEntry(0, -125)}, -1)[0]),
+              -127);
+
     CMelody restsOnly;
     ASSERT_TRUE(restsOnly.LoadText(L"<00:01.00>a(X)<00:02.00>b(Y)"));
     EXPECT_FALSE(restsOnly.HasNotes());
