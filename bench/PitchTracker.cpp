@@ -9,12 +9,12 @@
 // frequency.
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -262,13 +262,11 @@ void BM_CompareWithAubioYin(benchmark::State& state) {
 
         // aubio's YIN as a separate program on the same samples.
         char tmpl[] = "/tmp/vk-bench-XXXXXX";
-        const int fd = mkstemp(tmpl);
-        if (fd < 0) {
-            state.SkipWithError("no temp file");
+        if (mkdtemp(tmpl) == nullptr) {
+            state.SkipWithError("no temp folder");
             return;
         }
-        close(fd);
-        const std::string wav = std::string(tmpl) + ".wav";
+        const std::string wav = std::string(tmpl) + "/voice.wav";
         WriteWav(wav, s.samples);
         const std::string command =
             "aubiopitch -p yin -r 16000 -B 1024 -H 256 -T seconds -i '" + wav + "' 2>/dev/null";
@@ -284,8 +282,7 @@ void BM_CompareWithAubioYin(benchmark::State& state) {
         }
         const int rc = pipe != nullptr ? pclose(pipe) : -1;
         yinSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count();
-        std::remove(wav.c_str());
-        std::remove(tmpl);
+        std::filesystem::remove_all(tmpl);
         if (rc != 0 || yin.empty()) {
             state.SkipWithError("aubiopitch (Debian aubio-tools) did not run");
             return;

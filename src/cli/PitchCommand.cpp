@@ -2,8 +2,6 @@
 // decoder reads, converted exactly as the evaluation engine converts the
 // microphone (48000 Hz stereo blocks of 16 ms, then 48 -> 16 kHz), and prints
 // one record per 16 ms hop, the expression events and the loudness.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
