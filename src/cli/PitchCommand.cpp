@@ -33,8 +33,6 @@ constexpr int kChannels = 2;
 // The score engine stamps an event this long before the block that
 // reported it, where the movement began.
 constexpr int kEventLeadMs = 560;
-// Below this envelope peak the live display shows no pitch.
-constexpr float kLeastEnvelope = 2000.0f;
 
 const char kUsage[] =
     "usage: vokari-cli pitch FILE [--json]\n"
@@ -42,7 +40,7 @@ const char kUsage[] =
     "Tracks the singer in an audio file as the evaluation does: decoded to\n"
     "48000 Hz stereo, converted to 16 kHz block by block, pitch-tracked every\n"
     "16 ms. Prints per hop the time (ms), the pitch code (quarter tones from\n"
-    "440 Hz; -128 when the hop is unvoiced or too quiet), the frequency in Hz\n"
+    "440 Hz; -128 when the tracker judged the hop unvoiced), the frequency in Hz\n"
     "and the level (percent of full scale); then the expression events (time,\n"
     "type 1 up portamento, 2 down portamento, 3 vibrato) and the loudness.\n"
     "\n"
@@ -195,7 +193,7 @@ int Run(std::span<const std::string> args, std::ostream& out, std::ostream& err)
         float voicing = 0;
         detector.ProcessHop(hop.data(), hz, voicing);
         const float peak = detector.EnvelopePeak();
-        const bool heard = voicing >= 0.5f && peak >= kLeastEnvelope;
+        const bool heard = detector.LastHopVoiced();
         const int time = static_cast<int>(b) * 16;
         hops.push_back({time, heard ? evaluation::HopPitchCode(hz) : evaluation::kNoPitch, hz,
                         static_cast<int>(peak / 327.68f + 0.5f)});

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "platform/TestSupport.h"
@@ -27,7 +28,8 @@ PitchRun Pitch(std::vector<std::string> args) {
 }
 
 // A harmonic voice (six harmonics) at 44100 Hz mono, so that the decoder
-// resamples it: 440 Hz, then at 1.5 s a 80 ms glide up 7 semitones.
+// resamples it: 0.5 s of silence, 440 Hz, at 2.0 s a 80 ms glide up 7
+// semitones, and from 3.8 s noise.
 void WriteVoice(const std::string& path, double seconds) {
     const int rate = 44100;
     const int n = static_cast<int>(seconds * rate);
@@ -47,12 +49,19 @@ void WriteVoice(const std::string& path, double seconds) {
     out.write("data", 4);
     u32(2 * n);
     double phase = 0;
+    std::mt19937 gen(7);
+    std::uniform_real_distribution<double> noise(-1.0, 1.0);
     for (int i = 0; i < n; ++i) {
         const double t = static_cast<double>(i) / rate;
-        const double semis = t < 1.5 ? 0.0 : (t < 1.58 ? 7.0 * (t - 1.5) / 0.08 : 7.0);
+        const double semis = t < 2.0 ? 0.0 : (t < 2.08 ? 7.0 * (t - 2.0) / 0.08 : 7.0);
         double v = 0;
         for (int m = 1; m <= 6; ++m) {
             v += std::sin(2 * M_PI * m * phase) / m;
+        }
+        if (t < 0.5) {
+            v = 0;
+        } else if (t >= 3.8) {
+            v = noise(gen);
         }
         phase += 440.0 * std::pow(2.0, semis / 12.0) / rate;
         phase -= std::floor(phase);
@@ -74,7 +83,7 @@ class PitchCommand : public ::testing::Test {
 
 TEST_F(PitchCommand, TracksAVoiceFileHopByHop) {
     const std::string wav = dir_ + "/voice.wav";
-    WriteVoice(wav, 4.0);
+    WriteVoice(wav, 4.5);
     const PitchRun r = Pitch({wav});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err, "");
@@ -83,6 +92,8 @@ TEST_F(PitchCommand, TracksAVoiceFileHopByHop) {
     int hops = 0;
     int at440 = 0;
     int at659 = 0;
+    int silenceSung = 0;
+    int noiseSung = 0;
     bool upEvent = false;
     std::string section = "hops";
     while (std::getline(lines, line)) {
@@ -98,22 +109,27 @@ TEST_F(PitchCommand, TracksAVoiceFileHopByHop) {
             if (section == "hops") {
                 EXPECT_EQ(time, 16 * hops);
                 ++hops;
-                at440 += (time > 200 && time < 1400 && code == 0) ? 1 : 0;
-                at659 += (time > 1700 && code == 28) ? 1 : 0;
+                silenceSung += (time < 450 && code != -128) ? 1 : 0;
+                at440 += (time > 700 && time < 1900 && code == 0) ? 1 : 0;
+                at659 += (time > 2300 && time < 3700 && code == 28) ? 1 : 0;
+                noiseSung += (time > 3900 && code != -128) ? 1 : 0;
             } else if (section == "events") {
                 upEvent = upEvent || code == 1;
             }
         }
     }
-    EXPECT_EQ(hops, 250);  // 4 s of 16 ms hops
-    EXPECT_GE(at440, 70);  // nearly all of 0.2-1.4 s
-    EXPECT_GE(at659, 130);
+    EXPECT_EQ(hops, 282);  // 4.5 s of 16 ms hops, the last block padded
+    EXPECT_EQ(silenceSung, 0) << "silence gives -128";
+    EXPECT_GE(at440, 70);  // nearly all of 0.7-1.9 s
+    EXPECT_GE(at659, 82);
+    EXPECT_EQ(noiseSung, 0) << "noise gives -128";
     EXPECT_TRUE(upEvent) << r.out.substr(r.out.find("# events"));
 
     const PitchRun j = Pitch({wav, "--json"});
     ASSERT_EQ(j.code, 0);
     EXPECT_TRUE(j.out.starts_with("{\"hops\":["));
-    EXPECT_NE(j.out.find("{\"time\":480,\"code\":0,\"hz\":440.00,"), std::string::npos);
+    EXPECT_NE(j.out.find("{\"time\":992,\"code\":0,\"hz\":440.00,"), std::string::npos);
+    EXPECT_NE(j.out.find("{\"time\":96,\"code\":-128,\"hz\":null,"), std::string::npos);
     EXPECT_NE(j.out.find("\"loudness\":{\"mean\":"), std::string::npos);
     EXPECT_NE(j.out.find("\"type\":1"), std::string::npos);
 }
