@@ -68,7 +68,7 @@ CDownloaderManager* gInstance = nullptr;
 CatalogueServers LoadCatalogueServers(const std::wstring& dataFolder) {
     CatalogueServers servers;
     platform::ProfileFile file;
-    if (!file.Load(WithSlash(dataFolder) + L"Vokari/catalogue.ini")) {
+    if (!file.Load(WithSlash(dataFolder) + L"catalogue.ini")) {
         return servers;
     }
     if (auto v = file.Get(L"Servers", L"Catalogue"); v && !v->empty()) {

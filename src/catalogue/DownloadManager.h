@@ -92,7 +92,7 @@ struct CatalogueServers {
     std::wstring music = L"http://127.0.0.1:18082";
 };
 
-// Reads data folder + "Vokari/catalogue.ini", section [Servers], keys
+// Reads data folder + "catalogue.ini", section [Servers], keys
 // "Catalogue", "File" and "Music"; missing keys keep the defaults above.
 CatalogueServers LoadCatalogueServers(const std::wstring& dataFolder);
 

@@ -5,7 +5,7 @@
 //
 // Listens on 127.0.0.1: the catalogue server on N, the file server on N+1
 // and the music server on N+2 (N = 18080 by default, which is where the
-// program looks unless Vokari/catalogue.ini in the data folder says
+// program looks unless catalogue.ini in its data folder says
 // otherwise). With --port 0 three free ports are taken; --port-file then
 // receives "catalogue file music". MODE is one of none, refuse, stall,
 // drop, malformed, arrayroot, traversal, hugenumbers, wrongtypes; it can be
