@@ -17,6 +17,10 @@ namespace {
 constexpr std::size_t kMaxAnswerBytes = 16 * 1024 * 1024;
 constexpr int kMaxDepth = 32;
 
+const Json::Value* Member(const Json::Value& object, const char* key) {
+    return object.find(key, key + std::strlen(key));
+}
+
 // atoi's reading: optional blanks and sign, then digits; clamped to int32.
 std::int32_t AtoI(const std::string& text) {
     std::size_t i = 0;
@@ -74,7 +78,7 @@ bool ReadNumber(const Json::Value& object, const char* key, std::int32_t& out) {
 }
 
 bool ReadId(const Json::Value& object, std::wstring& out) {
-    const Json::Value* v = object.find("a1", "a1" + 2);
+    const Json::Value* v = Member(object, "a1");
     if (v == nullptr || v->isNull()) {
         return true;
     }
@@ -89,9 +93,6 @@ bool ReadId(const Json::Value& object, std::wstring& out) {
     return false;
 }
 
-const Json::Value* Member(const Json::Value& object, const char* key) {
-    return object.find(key, key + std::strlen(key));
-}
 
 }  // namespace
 
