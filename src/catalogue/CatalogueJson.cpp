@@ -93,7 +93,6 @@ bool ReadId(const Json::Value& object, std::wstring& out) {
     return false;
 }
 
-
 }  // namespace
 
 std::optional<Json::Value> ParseObject(std::string_view text) {

@@ -669,6 +669,14 @@ void CDownloaderManager::OnTaskSongFinished(int result, const std::wstring& name
         if (song) {
             song->status = 2;
             song->kind = 0;
+            // The icon may have come by its own task meanwhile.
+            const std::wstring iconExt = download::UrlExtension(song->iconLocation);
+            const std::wstring icon =
+                BucketFolder(song->songId) + download::SanitizeFileName(song->songId + iconExt);
+            if (!song->iconOnDisk && !iconExt.empty() && platform::FileExists(icon)) {
+                song->iconOnDisk = true;
+                song->iconLocation = icon;
+            }
             std::lock_guard lock(songsLock_);
             const bool present =
                 std::any_of(downloaded_.begin(), downloaded_.end(),
