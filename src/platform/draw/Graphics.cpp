@@ -8,6 +8,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "platform/draw/LeakSuppressions.h"
 #include "platform/text/Utf.h"
 
 namespace platform {
@@ -177,7 +178,9 @@ void Path::AddEllipse(const RectF& r) {
 // ---- Graphics ----
 
 Graphics::Graphics(Surface& target)
-    : cr_(cairo_create(static_cast<cairo_surface_t*>(target.Native()))) {}
+    : cr_(cairo_create(static_cast<cairo_surface_t*>(target.Native()))) {
+    UseThirdPartyLeakSuppressions();
+}
 
 Graphics::~Graphics() {
     cairo_destroy(Cr(cr_));
@@ -419,20 +422,3 @@ std::wstring ResolveFontFamily(const std::wstring& family) {
 
 }  // namespace platform
 
-// Fontconfig, Pango, GLib and GTK keep process-lifetime caches that they
-// never free; the leak checker of sanitizer builds is told to ignore those
-// libraries' own allocations, not ours.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n"
-           "leak:libpango-1.0.so\n"
-           "leak:libpangoft2-1.0.so\n"
-           "leak:libpangocairo-1.0.so\n"
-           "leak:libglib-2.0.so\n"
-           "leak:libgobject-2.0.so\n"
-           "leak:libgio-2.0.so\n"
-           "leak:libgdk_pixbuf-2.0.so\n"
-           "leak:libgdk-3.so\n"
-           "leak:libgtk-3.so\n"
-           "leak:libcairo.so\n"
-           "leak:libX11.so\n";
-}

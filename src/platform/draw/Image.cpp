@@ -12,6 +12,7 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/draw/LeakSuppressions.h"
 #include "platform/text/Utf.h"
 
 namespace platform {
@@ -128,6 +129,7 @@ std::shared_ptr<Image> Image::Load(const std::wstring& path) {
 }
 
 std::shared_ptr<Image> Image::FromBytes(const void* data, std::size_t size) {
+    UseThirdPartyLeakSuppressions();
     if (!data || size == 0) {
         return nullptr;
     }
