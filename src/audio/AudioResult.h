@@ -10,7 +10,10 @@ inline constexpr AudioResult kAudioFail = platform::kFail;
 inline constexpr AudioResult kAudioOutOfMemory = platform::kOutOfMemory;
 inline constexpr AudioResult kAudioUnsupportedFormat = platform::kAudioUnsupportedFormat;
 inline constexpr AudioResult kAudioNoDevice = platform::kAudioDeviceNotFound;
-inline constexpr AudioResult kAudioFileError = platform::kAccessDenied;  // a recording cannot be created
-inline constexpr AudioResult kAudioWrongState = platform::kUnexpected;   // call not valid now
+inline constexpr AudioResult kAudioFileError =
+    platform::kAccessDenied;  // a recording cannot be created
+inline constexpr AudioResult kAudioWrongState = platform::kUnexpected;  // call not valid now
 
-inline constexpr bool AudioSucceeded(AudioResult r) { return platform::Succeeded(r); }
+inline constexpr bool AudioSucceeded(AudioResult r) {
+    return platform::Succeeded(r);
+}

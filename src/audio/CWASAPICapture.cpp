@@ -38,9 +38,8 @@ AudioResult CWASAPICapture::InitializeClient(int blockDurationMs, platform::Even
     }
     AudioResult hr = endpoint_->Activate(&stream_);
     if (platform::Failed(hr)) {
-        platform::DebugOutput(
-            platform::Format("Unable to initialize capture audio client: {:x}.\n",
-                             static_cast<std::uint32_t>(hr)));
+        platform::DebugOutput(platform::Format("Unable to initialize capture audio client: {:x}.\n",
+                                               static_cast<std::uint32_t>(hr)));
         return hr;
     }
     WaveFormat wave;
@@ -52,9 +51,8 @@ AudioResult CWASAPICapture::InitializeClient(int blockDurationMs, platform::Even
     frameSize_ = format.BytesPerFrame();
     hr = stream_->Initialize(format, static_cast<std::uint32_t>(blockDurationMs));
     if (platform::Failed(hr)) {
-        platform::DebugOutput(
-            platform::Format("Unable to initialize capture audio client: {:x}.\n",
-                             static_cast<std::uint32_t>(hr)));
+        platform::DebugOutput(platform::Format("Unable to initialize capture audio client: {:x}.\n",
+                                               static_cast<std::uint32_t>(hr)));
         stream_.reset();
         return hr;
     }
@@ -151,9 +149,10 @@ void CWASAPICapture::CaptureLoop() {
             continue;  // no whole period yet
         }
         if (frames > 0) {
-            const std::uint8_t* block = (flags & platform::kAudioBufferSilent) != 0 || data == nullptr
-                                            ? silence_.get()
-                                            : reinterpret_cast<const std::uint8_t*>(data);
+            const std::uint8_t* block =
+                (flags & platform::kAudioBufferSilent) != 0 || data == nullptr
+                    ? silence_.get()
+                    : reinterpret_cast<const std::uint8_t*>(data);
             mixer_->OnCaptureBlock(block, frames * frameSize_);
             const int count = blockCount_.fetch_add(1, std::memory_order_relaxed) + 1;
             if (count > threshold_ && startEvent_ != nullptr) {

@@ -14,7 +14,7 @@
 class SoundMixer;
 
 class CWASAPICapture final : public ICaptureClient {
-public:
+  public:
     CWASAPICapture(SoundMixer* mixer, std::shared_ptr<platform::AudioEndpoint> endpoint);
     ~CWASAPICapture() override;
     CWASAPICapture(const CWASAPICapture&) = delete;
@@ -31,7 +31,7 @@ public:
     // The error that ended the capture thread (a lost device), or 0.
     AudioResult ThreadError() const { return threadError_.load(); }
 
-private:
+  private:
     void CaptureLoop();
     void Raise(int event);
 

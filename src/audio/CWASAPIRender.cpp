@@ -25,7 +25,9 @@ bool IsReplay() {
     return context != nullptr && context->IsReplay();
 }
 
-std::string Hex(AudioResult hr) { return platform::Format("{:x}", static_cast<std::uint32_t>(hr)); }
+std::string Hex(AudioResult hr) {
+    return platform::Format("{:x}", static_cast<std::uint32_t>(hr));
+}
 
 }  // namespace
 

@@ -18,7 +18,7 @@
 class SoundMixer;
 
 class CWASAPIRender final : public IRenderClient {
-public:
+  public:
     CWASAPIRender(SoundMixer* mixer, std::shared_ptr<platform::AudioEndpoint> endpoint);
     ~CWASAPIRender() override;
     CWASAPIRender(const CWASAPIRender&) = delete;
@@ -39,7 +39,7 @@ public:
     // Where the decoders put their temp files (empty: their default).
     void SetDecoderTempFolder(std::string folder) { decoderTemp_ = std::move(folder); }
 
-private:
+  private:
     void RenderLoop();
     void Raise(int event);
 

@@ -13,7 +13,7 @@ namespace {
 
 // The process-wide key shifter of the music.
 class ProgramKeyShifter final : public IKeyShifterModule {
-public:
+  public:
     bool IsOn() const override { return IsPitchShifterOn(); }
     void Shift(short* samples, unsigned frames) override { ShiftPitch(samples, frames); }
     int InitPitchShifter(unsigned channels) override { return ::InitPitchShifter(channels); }
@@ -26,7 +26,7 @@ public:
 // library, the key shifter. The singing evaluation is installed by the
 // evaluation engine when it exists.
 class ProgramEngineFactory final : public IKaraokeEngineFactory {
-public:
+  public:
     std::unique_ptr<SoundMixer> CreateMixer() override { return std::make_unique<SoundMixer>(); }
     std::unique_ptr<ICaptureClient> CreateCapture(SoundMixer& mixer) override {
         return std::make_unique<CWASAPICapture>(
@@ -52,7 +52,7 @@ public:
     IKaraokeEvaluation* Evaluation() override { return nullptr; }
     IKeyShifterModule* KeyShifter() override { return &shifter_; }
 
-private:
+  private:
     ProgramKeyShifter shifter_;
 };
 
