@@ -512,3 +512,33 @@ TEST(MFResampler, RefusesToPassSamplesThroughBeforeInitialize) {
 }
 
 }  // namespace
+
+namespace {
+
+// Without a folder given, the temp files live in the user's own temp
+// folder, never under a fixed name in a shared one.
+TEST(MFSampleGenerator, TempFilesGoToThePerUserTempFolder) {
+    TempFolder folder;
+    const std::string runtime = folder.Folder() + "runtime";
+    std::filesystem::create_directories(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace);
+    const char* old = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved = old != nullptr ? old : "";
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    const std::string path = Encode(folder, "song.wav", MediaEncodeOptions{}, Tone(48000, 2, 0.5));
+    {
+        RecordingSink sink;
+        MFSampleGenerator generator(&sink, false);
+        DecodeAll(generator, path);
+        EXPECT_EQ(generator.TempFilePath(), runtime + "/vokari/KTV_Temp2/KTEMP1");
+        EXPECT_TRUE(std::filesystem::exists(generator.TempFilePath()));
+    }
+    if (old != nullptr) {
+        setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    } else {
+        unsetenv("XDG_RUNTIME_DIR");
+    }
+}
+
+}  // namespace
