@@ -282,8 +282,7 @@ void MFSampleGenerator::Deliver(const HandOverSlot& handOver) {
 
 void MFSampleGenerator::DecodeLoop() {
     platform::SetCurrentThreadName("vk-decode");
-    // Decoding runs beside the live performance: never ahead of the audio threads.
-    platform::SetCurrentThreadPriority(platform::ThreadPriority::BelowNormal);
+    bool lowered = false;
     for (;;) {
         HandOverSlot handOver;
         bool finished = false;
@@ -322,6 +321,13 @@ void MFSampleGenerator::DecodeLoop() {
         Deliver(handOver);
         if (finished) {
             break;
+        }
+        if (handOver.file != nullptr && !lowered) {
+            // The window waits for the first 10 s at full speed; the rest is
+            // decoded beside the live performance and must never compete
+            // with the audio threads.
+            platform::SetCurrentThreadPriority(platform::ThreadPriority::BelowNormal);
+            lowered = true;
         }
     }
     std::lock_guard lock(lock_);
