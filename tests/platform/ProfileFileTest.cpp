@@ -140,7 +140,8 @@ TEST_F(ProfileFileTest, RefusesWhatAnIniLineCannotHold) {
 TEST_F(ProfileFileTest, Utf16FileWithBomStaysUtf16) {
     // Created the way the history writer creates its information file: the
     // byte-order mark alone, then keys written one by one.
-    WriteBytes(RawPath(), "\xFF\xFE");
+    ASSERT_TRUE(CreateUtf16Profile(Path()));
+    EXPECT_FALSE(CreateUtf16Profile(Path()));  // only a new file
     ASSERT_TRUE(WriteProfileString(Path(), L"information", L"MusicTitle", L"\u6211\u7684\u6B4C"));
     ASSERT_TRUE(WriteProfileString(Path(), L"information", L"TotalScore", L"87.5"));
     EXPECT_EQ(ReadBytes(RawPath()),
@@ -179,6 +180,66 @@ TEST_F(ProfileFileTest, DeletingKeysAndSections) {
     EXPECT_TRUE(DeleteProfileSection(Path(), L"b"));
     EXPECT_FALSE(DeleteProfileKey(Path(), L"a", L"missing"));
     EXPECT_EQ(ReadBytes(RawPath()), "[a]\r\ny=2\r\n");
+}
+
+}  // namespace
+}  // namespace platform
+
+namespace platform {
+namespace {
+
+// Random small documents: after any write, the written key reads back and
+// every other key of the document reads as before.
+TEST(ProfileFileRandom, WritesChangeOnlyTheirOwnKey) {
+    std::uint32_t seed = 12345;
+    const auto next = [&](std::uint32_t n) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % n;
+    };
+    const wchar_t* sections[] = {L"a", L"B", L"c"};
+    const wchar_t* keys[] = {L"x", L"Y", L"z", L"w"};
+    for (int round = 0; round < 200; ++round) {
+        std::wstring text;
+        for (int line = 0, lines = static_cast<int>(next(12)); line < lines; ++line) {
+            switch (next(5)) {
+                case 0:
+                    text += L"[" + std::wstring(sections[next(3)]) + L"]";
+                    break;
+                case 1:
+                    text += L"; comment";
+                    break;
+                case 2:
+                    break;
+                default:
+                    text += std::wstring(keys[next(4)]) + L"=" + std::to_wstring(next(100));
+            }
+            text += next(2) != 0 ? L"\r\n" : L"\n";
+        }
+        ProfileFile file;
+        testing_support::TempDir dir;
+        const std::wstring path = dir.WFile("r.ini");
+        testing_support::WriteBytes(dir.File("r.ini"), ToUtf8(text));
+        ASSERT_TRUE(file.Load(path));
+        const std::wstring section = sections[next(3)];
+        const std::wstring key = keys[next(4)];
+        const std::wstring value = L"v" + std::to_wstring(round);
+
+        ProfileFile before;
+        before.Load(path);
+        ASSERT_TRUE(file.Set(section, key, value));
+        ASSERT_TRUE(file.Save(path));
+        ProfileFile after;
+        ASSERT_TRUE(after.Load(path));
+        EXPECT_EQ(after.Get(section, key), value) << ToUtf8(text);
+        for (const wchar_t* s : sections) {
+            for (const wchar_t* k : keys) {
+                if (ProfileNamesEqual(s, section) && ProfileNamesEqual(k, key)) {
+                    continue;
+                }
+                EXPECT_EQ(after.Get(s, k), before.Get(s, k)) << ToUtf8(text);
+            }
+        }
+    }
 }
 
 }  // namespace

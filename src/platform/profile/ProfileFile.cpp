@@ -1,5 +1,8 @@
 #include "platform/profile/ProfileFile.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "platform/folders/Folders.h"
 #include "platform/text/Number.h"
 #include "platform/text/Utf.h"
@@ -421,6 +424,15 @@ bool DeleteProfileKey(std::wstring_view path, std::wstring_view section, std::ws
 
 bool DeleteProfileSection(std::wstring_view path, std::wstring_view section) {
     return ChangeFile(path, [&](ProfileFile& f) { return f.RemoveSection(section); });
+}
+
+bool CreateUtf16Profile(std::wstring_view path) {
+    const int fd = open(ToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    const bool written = write(fd, "\xFF\xFE", 2) == 2;
+    return (close(fd) == 0) && written;
 }
 
 }  // namespace platform

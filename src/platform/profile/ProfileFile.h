@@ -93,6 +93,11 @@ bool WriteProfileString(std::wstring_view path, std::wstring_view section, std::
 bool DeleteProfileKey(std::wstring_view path, std::wstring_view section, std::wstring_view key);
 bool DeleteProfileSection(std::wstring_view path, std::wstring_view section);
 
+// Creates a new, empty UTF-16LE profile (the byte-order mark alone), so
+// that later writes store the file in UTF-16LE. False when the file already
+// exists (it is left as it is) or cannot be created.
+bool CreateUtf16Profile(std::wstring_view path);
+
 // Case-insensitive comparison used for section and key names.
 bool ProfileNamesEqual(std::wstring_view a, std::wstring_view b);
 

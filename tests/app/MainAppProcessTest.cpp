@@ -1,0 +1,117 @@
+// The application object across real processes: the built Vokari program
+// and a host process running the same application object over recording
+// stand-ins (its main window waits for other instances).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <time.h>
+
+#include <filesystem>
+
+#include "app/DriverFolder.h"
+#include "platform/TestSupport.h"
+
+namespace {
+
+using testing_support::Child;
+using testing_support::Exists;
+using testing_support::FakeOpener;
+using testing_support::TempDir;
+
+const std::string kVokari = std::string(VOKARI_BIN_DIR) + "/Vokari";
+const std::string kHost = APP_INSTANCE_HOST_PATH;
+
+// Under this a run did not wait for the installer delay; not a speed goal.
+constexpr double kWithoutWaitingMs = 1900;
+
+class MainAppProcessTest : public ::testing::Test {
+  protected:
+    std::vector<std::string> Env() const {
+        return {"XDG_DATA_HOME=" + data_.Path(), "XDG_RUNTIME_DIR=" + runtime_.Path(), "TZ=CST-8",
+                "LC_ALL=en_US.UTF-8"};
+    }
+    std::string DataFolder() const { return data_.Path() + "/Vokari/"; }
+    std::string SettingsFile() const { return DataFolder() + "setting.ini"; }
+
+    std::unique_ptr<Child> StartHost(std::vector<std::string> args = {}) {
+        args.insert(args.begin(), {kHost, program_.Path()});
+        auto host = std::make_unique<Child>(args, Env());
+        EXPECT_TRUE(host->WaitForOutput("RunMainWindow")) << host->Out() << host->Err();
+        return host;
+    }
+
+    TempDir data_;
+    TempDir runtime_;
+    DriverFolder program_;
+};
+
+TEST_F(MainAppProcessTest, QuietRunWithoutAnInstanceEndsAtOnce) {
+    Child vokari({kVokari, "/q"}, Env());
+    ASSERT_EQ(vokari.Wait(), 0) << vokari.Err();
+    EXPECT_LT(vokari.ElapsedMs(), kWithoutWaitingMs);
+    EXPECT_TRUE(std::filesystem::is_directory(DataFolder()));
+    EXPECT_FALSE(Exists(SettingsFile()));
+    EXPECT_EQ(vokari.Out(), "");
+}
+
+TEST_F(MainAppProcessTest, PlainStartWritesTheSettingsEvenWhenItEndsEarly) {
+    // Without its language files the program ends at the dictionary step;
+    // the settings it created are written all the same.
+    Child vokari({kVokari}, Env());
+    ASSERT_EQ(vokari.Wait(), 0);
+    EXPECT_NE(vokari.Err().find("Failed to find language resource!"), std::string::npos);
+    const std::string settings = testing_support::ReadBytes(SettingsFile());
+    EXPECT_NE(settings.find("[Setting]\r\nMultiLanguage=en-US\r\nSkin=Vokari\r\n"),
+              std::string::npos)
+        << settings;
+    EXPECT_NE(settings.find("LastWebSyncTime=1970-0-1 8:0:0\r\n"), std::string::npos);
+}
+
+TEST_F(MainAppProcessTest, InstallerIsOpenedAfterTwoSeconds) {
+    FakeOpener opener;
+    const std::string installer = data_.File("setup dir/Setup.run");
+    std::vector<std::string> env = Env();
+    env.push_back("PATH=" + opener.Folder());
+    Child vokari({kVokari, "/q", "/i", installer}, env);
+    ASSERT_EQ(vokari.Wait(), 0);
+    EXPECT_GE(vokari.ElapsedMs(), 1990);
+    ASSERT_TRUE(testing_support::WaitFor([&] { return !opener.Opened().empty(); }));
+    EXPECT_EQ(opener.Opened(), installer + "\n");
+    EXPECT_FALSE(Exists(SettingsFile()));
+}
+
+TEST_F(MainAppProcessTest, SecondInstanceNotifiesTheFirstAndQuietRunEndsIt) {
+    auto first = StartHost();
+    ASSERT_TRUE(first->Started());
+
+    // A second start hands its flags over and ends without touching the
+    // settings (the first instance writes them only when it ends).
+    Child second({kVokari, "/h"}, Env());
+    ASSERT_EQ(second.Wait(), 0);
+    EXPECT_TRUE(first->WaitForOutput("activated 0\n"));
+    EXPECT_FALSE(Exists(SettingsFile()));
+
+    Child quiet({kVokari, "/q"}, Env());
+    ASSERT_EQ(quiet.Wait(), 0);
+    EXPECT_TRUE(first->WaitForOutput("activated 8\nexit command\n"));
+    ASSERT_EQ(first->Wait(), 0) << first->Err();
+    EXPECT_NE(first->Out().find("KaraokeSystemShutdown\n"), std::string::npos);
+    EXPECT_TRUE(Exists(SettingsFile()));
+}
+
+TEST_F(MainAppProcessTest, CrashedInstanceDoesNotBlockTheNextStart) {
+    {
+        auto crashed = StartHost();
+        crashed->Kill(SIGKILL);
+        EXPECT_EQ(crashed->Wait(), -SIGKILL);
+    }
+    EXPECT_TRUE(Exists(runtime_.File("vokari/Vokari.sock")));  // left behind
+
+    auto next = StartHost();
+    EXPECT_NE(next->Out().find("RunMainWindow"), std::string::npos);
+    Child quiet({kVokari, "/q"}, Env());
+    ASSERT_EQ(quiet.Wait(), 0);
+    ASSERT_EQ(next->Wait(), 0);
+    EXPECT_NE(next->Out().find("exit command"), std::string::npos);
+}
+
+}  // namespace
