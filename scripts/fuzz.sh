@@ -18,6 +18,8 @@ declare -A seeds=(
   [fuzz_markup]=tests/ui/markup/fuzz/corpus
   [fuzz_profile]=tests/platform/fuzz/corpus
   [fuzz_melody]=tests/evaluation/fuzz/corpus
+  [fuzz_catalogue_json]=tests/catalogue/fuzz/corpus-json
+  [fuzz_transfer_replies]=tests/catalogue/fuzz/corpus-replies
 )
 
 if [ ! -f "$build_dir/build.ninja" ]; then
