@@ -1,7 +1,7 @@
 #pragma once
 // The start-up and shut-down steps of CMainApp that belong to other
 // subsystems. CMainApp calls them in its fixed order; each subsystem plugs
-// its real step in here as it is built (PendingSubsystems holds the ones
+// its real step in here as it is built (ProgramSubsystems holds the ones
 // still missing), and tests put recorders in their place.
 #include <cstdint>
 #include <string>

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/MainApp.h"
-#include "app/PendingSubsystems.h"
+#include "app/ProgramSubsystems.h"
 #include "platform/text/Utf.h"
 
 int main(int argc, char** argv) {
@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         args.push_back(platform::FromUtf8(argv[i]));
     }
-    PendingSubsystems seams;
+    ProgramSubsystems seams;
     CMainApp app(seams);
     return app.Run(args);
 }

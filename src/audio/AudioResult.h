@@ -1,18 +1,19 @@
 #pragma once
-// Status codes of the audio engine: 0 is success, negative values are
-// failures (the engine's counterpart of the platform's result codes).
-#include <cstdint>
+// Status codes of the audio engine: the platform's result codes (negative is
+// a failure), under the names the engine's own code uses.
+#include "platform/audio/AudioResult.h"
 
-using AudioResult = std::int32_t;
+using AudioResult = platform::HResult;
 
-inline constexpr AudioResult kAudioOk = 0;
-inline constexpr AudioResult kAudioFail = -1;  // unspecified failure
-inline constexpr AudioResult kAudioOutOfMemory = -2;
-inline constexpr AudioResult kAudioUnsupportedFormat = -3;  // device refused the format
-inline constexpr AudioResult kAudioNoDevice = -4;           // no such endpoint
-inline constexpr AudioResult kAudioFileError = -5;          // a recording cannot be created
-inline constexpr AudioResult kAudioWrongState = -6;         // call not valid now
+inline constexpr AudioResult kAudioOk = platform::kOk;
+inline constexpr AudioResult kAudioFail = platform::kFail;
+inline constexpr AudioResult kAudioOutOfMemory = platform::kOutOfMemory;
+inline constexpr AudioResult kAudioUnsupportedFormat = platform::kAudioUnsupportedFormat;
+inline constexpr AudioResult kAudioNoDevice = platform::kAudioDeviceNotFound;
+inline constexpr AudioResult kAudioFileError =
+    platform::kAccessDenied;  // a recording cannot be created
+inline constexpr AudioResult kAudioWrongState = platform::kUnexpected;  // call not valid now
 
 inline constexpr bool AudioSucceeded(AudioResult r) {
-    return r >= 0;
+    return platform::Succeeded(r);
 }

@@ -4,31 +4,25 @@
 #include <system_error>
 
 #include "platform/debug/DebugLog.h"
+#include "platform/folders/Folders.h"
 #include "platform/media/GrowingFile.h"
 #include "platform/media/MediaReader.h"
 #include "platform/media/MediaSource.h"
 #include "platform/text/Format.h"
-#include "platform/thread/ThreadPriority.h"
-#if __has_include("platform/folders/Folders.h")
-#include "platform/folders/Folders.h"
 #include "platform/text/Utf.h"
-#define VOKARI_HAVE_FOLDERS 1
-#endif
+#include "platform/thread/ThreadPriority.h"
 
 using platform::HResult;
 
 namespace {
 
+// "KTV_Temp2/" under the per-user temp folder (never a shared /tmp name).
 std::string DefaultTempFolder() {
-#ifdef VOKARI_HAVE_FOLDERS
     const std::wstring base = platform::UserTempFolder();
     if (base.empty()) {
         return {};
     }
     return platform::ToUtf8(base) + "KTV_Temp2/";
-#else
-    return {};
-#endif
 }
 
 // The folder and its missing parents, owner-only where this creates them.
@@ -288,8 +282,7 @@ void MFSampleGenerator::Deliver(const HandOverSlot& handOver) {
 
 void MFSampleGenerator::DecodeLoop() {
     platform::SetCurrentThreadName("vk-decode");
-    // Decoding runs beside the live performance: never ahead of the audio threads.
-    platform::SetCurrentThreadPriority(platform::ThreadPriority::BelowNormal);
+    bool lowered = false;
     for (;;) {
         HandOverSlot handOver;
         bool finished = false;
@@ -328,6 +321,13 @@ void MFSampleGenerator::DecodeLoop() {
         Deliver(handOver);
         if (finished) {
             break;
+        }
+        if (handOver.file != nullptr && !lowered) {
+            // The window waits for the first 10 s at full speed; the rest is
+            // decoded beside the live performance and must never compete
+            // with the audio threads.
+            platform::SetCurrentThreadPriority(platform::ThreadPriority::BelowNormal);
+            lowered = true;
         }
     }
     std::lock_guard lock(lock_);

@@ -26,13 +26,14 @@
 #include "audio/CWaveFileWriter.h"
 #include "audio/DeviceLibrary.h"
 #include "audio/IVoiceProcessor.h"
+#include "audio/MFSampleGenerator.h"
 #include "audio/VolumeRequest.h"
 #include "karaoke/context/WaveFormat.h"
 #include "platform/clock/Clock.h"
 #include "platform/thread/Event.h"
 #include "platform/thread/ReentrantLock.h"
 
-class SoundMixer {
+class SoundMixer final : public IMFSampleGeneratorSink {
   public:
     static constexpr int kLatenessLimitMs = 50;
     static constexpr int kRefillBlocks = 50;
@@ -42,7 +43,7 @@ class SoundMixer {
     explicit SoundMixer(platform::Clock& clock = platform::SystemClock());
     // Uses the given device-library table instead (null: no library).
     SoundMixer(platform::Clock& clock, const DeviceLibraryFunctions* library);
-    ~SoundMixer();
+    ~SoundMixer() override;
     SoundMixer(const SoundMixer&) = delete;
     SoundMixer& operator=(const SoundMixer&) = delete;
 
@@ -82,11 +83,11 @@ class SoundMixer {
 
     // The decoder hands over its decoded file (the mixer owns it from now
     // on) and with it publishes that the source is ready.
-    void SetSourceFile(std::FILE* file, bool voice);
+    void SetSourceFile(std::FILE* file, bool voice) override;
     // Sets or clears a ready flag: set without a file when the source will
     // not come (opening failed), so that no one waits for ever; cleared when
     // a decoder starts again.
-    void SetSourceReady(bool voice, bool ready);
+    void SetSourceReady(bool voice, bool ready) override;
     bool IsMusicReady() const { return musicReady_.load(std::memory_order_acquire); }
     bool IsVocalReady() const { return vocalReady_.load(std::memory_order_acquire); }
     // Closes both decoded files and clears both ready flags. Returns 0.

@@ -11,7 +11,9 @@
 
 namespace {
 
-constexpr std::size_t kReceiveChunk = 4096;
+// Larger than the 4 KiB a socket read traditionally takes here: on
+// loopback that many reads cost a fifth of the throughput.
+constexpr std::size_t kReceiveChunk = 16384;
 constexpr std::size_t kWriteBuffer = 40960;
 constexpr std::size_t kFlushAt = 32768;
 constexpr int kAttempts = 3;

@@ -289,10 +289,22 @@ int CSampleRateConverter::Convert(const void* input, int frames) {
         frames = inputCapacity_;
     }
     const int bits = inputFormat_.bitsPerSample;
-    for (int i = 0; i < frames; ++i) {
-        const uint8_t* f = src + static_cast<size_t>(i) * inFrameBytes;
+    if (bits == 16) {
         for (int c = 0; c < channels_; ++c) {
-            stageInput_[c][i] = ReadSample(f + c * inBytes, bits);
+            float* dst = stageInput_[c];
+            const uint8_t* p = src + c * 2;
+            for (int i = 0; i < frames; ++i) {
+                int16_t v;
+                std::memcpy(&v, p + static_cast<size_t>(i) * inFrameBytes, 2);
+                dst[i] = static_cast<float>(v);
+            }
+        }
+    } else {
+        for (int i = 0; i < frames; ++i) {
+            const uint8_t* f = src + static_cast<size_t>(i) * inFrameBytes;
+            for (int c = 0; c < channels_; ++c) {
+                stageInput_[c][i] = ReadSample(f + c * inBytes, bits);
+            }
         }
     }
     int n = first_->Process(frames);
@@ -313,6 +325,22 @@ void CSampleRateConverter::WriteOutput(int frames) {
         ring.writeOffset = 0;  // the caller moved it off a frame; never write outside
     }
     const float* planes[2] = {outLeft_, outRight_};
+    if (bits == 16 && ring.writeOffset + frames * frameBytes <= ring.size) {
+        // The usual case: the whole call fits before the ring's end.
+        uint8_t* base = ring.buffer + ring.writeOffset;
+        for (int c = 0; c < channels_; ++c) {
+            const float* plane = planes[c];
+            for (int i = 0; i < frames; ++i) {
+                const int16_t v = static_cast<int16_t>(SrcQuantizeSample(plane[i], 16));
+                std::memcpy(base + static_cast<size_t>(i) * frameBytes + c * 2, &v, 2);
+            }
+        }
+        ring.writeOffset += frames * frameBytes;
+        if (ring.writeOffset >= ring.size) {
+            ring.writeOffset = 0;
+        }
+        return;
+    }
     for (int i = 0; i < frames; ++i) {
         uint8_t* p = ring.buffer + ring.writeOffset;
         for (int c = 0; c < channels_; ++c) {

@@ -96,7 +96,7 @@ bool CSrcCommon::Allocate(int history, int capacity, int block, float* outLeft, 
         for (int c = 0; c < 2; ++c) {
             storage_[c].clear();
             if (c < channels_) {
-                storage_[c].assign(static_cast<size_t>(kSlack + history + capacity), 0.0f);
+                storage_[c].assign(static_cast<size_t>(kSlack + history + capacity + kTail), 0.0f);
                 in_[c] = storage_[c].data() + kSlack + history;
             } else {
                 storage_[c].shrink_to_fit();
@@ -149,39 +149,65 @@ bool CSrc3x::InitDirection(int direction, int block, float* outLeft, float* outR
     return Allocate(kTaps, RoundDown4(capacity), block, outLeft, outRight);
 }
 
+// Outputs are computed kLanes at a time, each with its own accumulator and its
+// taps added in the documented order, so the results are those of one output
+// at a time while the lanes vectorize.
+namespace {
+constexpr int kLanes = 8;
+}
+
 int CSrc3x::Process(int count) {
     count_ = count;
     const float* h = kFilter;
     int o = 0;
     if (direction_ == 1) {
-        while (o + 3 <= block_ && pos_ < count) {
-            for (int c = 0; c < channels_; ++c) {
-                const float* x = in_[c] + pos_;
-                float* y = out_[c] + o;
+        const int steps = std::max(0, std::min((block_ - o) / 3, count - pos_));
+        for (int c = 0; c < channels_; ++c) {
+            const float* x = in_[c] + pos_;
+            float* y = out_[c];
+            for (int i0 = 0; i0 < steps; i0 += kLanes) {
+                const int lanes = std::min(kLanes, steps - i0);
                 for (int r = 0; r < 3; ++r) {
-                    float acc = 0.0f;
+                    float acc[kLanes] = {};
                     for (int m = 0; m < 24; ++m) {
-                        acc += h[3 * m + r] * x[-m];
+                        const float g = h[3 * m + r];
+                        const float* xm = x + i0 - m;
+                        for (int j = 0; j < kLanes; ++j) {
+                            acc[j] += g * xm[j];
+                        }
                     }
-                    y[r] = acc;
+                    for (int j = 0; j < lanes; ++j) {
+                        y[3 * (i0 + j) + r] = acc[j];
+                    }
                 }
             }
-            o += 3;
-            pos_ += 1;
         }
+        o = 3 * steps;
+        pos_ += steps;
     } else {
-        while (o < block_ && pos_ < count) {
-            for (int c = 0; c < channels_; ++c) {
-                const float* x = in_[c] + pos_;
-                float acc = 0.0f;
+        const int available = pos_ < count ? (count - pos_ + 2) / 3 : 0;
+        const int steps = std::min(block_, available);
+        for (int c = 0; c < channels_; ++c) {
+            const float* x = in_[c] + pos_;
+            float* y = out_[c];
+            for (int i0 = 0; i0 < steps; i0 += kLanes) {
+                const int lanes = std::min(kLanes, steps - i0);
+                float acc[kLanes] = {};
                 for (int k = 0; k < 36; ++k) {
-                    acc += h[k] * (x[-k] + x[-71 + k]);
+                    const float g = h[k];
+                    const float* a = x + 3 * i0 - k;
+                    const float* b = x + 3 * i0 - 71 + k;
+                    for (int j = 0; j < kLanes; ++j) {
+                        acc[j] += g * (a[3 * j] + b[3 * j]);
+                    }
                 }
-                out_[c][o] = 0.25f * acc;
+                for (int j = 0; j < lanes; ++j) {
+                    y[i0 + j] = 0.25f * acc[j];
+                }
             }
-            o += 1;
-            pos_ += 3;
         }
+        o = steps;
+        pos_ += 3 * steps;
     }
     Advance(count);
     return o;

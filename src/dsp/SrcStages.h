@@ -47,6 +47,9 @@ class CSrcCommon {
     // negative read position into the next call; these extra history places
     // keep the samples it still has to read.
     static constexpr int kSlack = 16;
+    // Places after the input capacity that batched filters may read (and
+    // discard) past the last input sample.
+    static constexpr int kTail = 32;
 
     std::vector<float> storage_[2];
     float* in_[2] = {nullptr, nullptr};

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "karaoke/context/LyricFile.h"
+
 namespace evaluation {
 
 namespace {
@@ -201,11 +203,11 @@ std::vector<MelodyEntry> ShiftMelody(const std::vector<MelodyEntry>& entries, in
 
 }  // namespace evaluation
 
-bool CMelody::Load(std::wstring_view lyricPath) {
+bool CMelody::Load(const std::wstring& lyricPath) {
     Clear();
     std::wstring text;
-    lastRead_ = evaluation::ReadLyricFileText(lyricPath, text);
-    if (lastRead_ != evaluation::LyricTextResult::kOk) {
+    lastRead_ = ReadLyricText(lyricPath, text);
+    if (lastRead_ != hlf::Status::Ok) {
         return false;
     }
     return LoadText(text);
@@ -220,7 +222,7 @@ bool CMelody::LoadText(std::wstring_view text) {
 void CMelody::Clear() {
     entries_.clear();
     shifted_.clear();
-    lastRead_ = evaluation::LyricTextResult::kOk;
+    lastRead_ = hlf::Status::Ok;
 }
 
 void CMelody::SetKey(int semitones) {

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "evaluation/LyricText.h"
 #include "evaluation/MelodyEntry.h"
+#include "karaoke/context/HlfContainer.h"
 
 namespace evaluation {
 
@@ -29,13 +29,15 @@ class CMelody {
   public:
     static constexpr int kMaxKey = 12;
 
-    // Reads the lyric file (deciphering a container) and parses it; the old
+    // Reads the lyric file through the shared lyric reader (a container is
+    // deciphered, any other file is used as it is) and parses it; the old
     // entries are dropped first. True when at least one entry was read.
-    bool Load(std::wstring_view lyricPath);
+    bool Load(const std::wstring& lyricPath);
     // The same on text already read.
     bool LoadText(std::wstring_view text);
     void Clear();
-    evaluation::LyricTextResult LastReadResult() const { return lastRead_; }
+    // Why the last Load read no text (Ok when the file was read).
+    hlf::Status LastReadResult() const { return lastRead_; }
 
     // Semitones, clamped to -12 .. 12; rebuilds the shifted copy.
     void SetKey(int semitones);
@@ -55,5 +57,5 @@ class CMelody {
     std::vector<MelodyEntry> entries_;
     std::vector<MelodyEntry> shifted_;
     int key_ = 0;
-    evaluation::LyricTextResult lastRead_ = evaluation::LyricTextResult::kOk;
+    hlf::Status lastRead_ = hlf::Status::Ok;
 };

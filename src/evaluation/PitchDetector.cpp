@@ -331,6 +331,7 @@ void CPitchDetector::ProcessHop(const float* samples, float& pitchHz, float& voi
     const bool unvoiced = r < 0.5f || noiseFloor_ * 1.414f > peak || (r < 0.8f && voicedRun_ < 2);
     // Only "fewer than two" matters, so the run count stops growing there.
     voicedRun_ = r > 0.8f ? std::min(voicedRun_ + 1, 1 << 20) : 0;
+    lastVoiced_ = !unvoiced;
     if (unvoiced) {
         pitch = lastPitch_;
     }

@@ -36,6 +36,9 @@ class CPitchDetector {
     float EnvelopePeak() const { return envelopePeak_; }
     float NoiseFloor() const { return noiseFloor_; }
     float VoicedLevel() const { return voicedLevel_; }
+    // False when the last hop was judged unvoiced (its pitch output is the
+    // held last pitch): silence, noise, or a voice below the noise floor.
+    bool LastHopVoiced() const { return lastVoiced_; }
 
     // Candidate indexes of the path completed at the last block end, oldest
     // first (PathLength() entries).
@@ -125,4 +128,5 @@ class CPitchDetector {
     bool firstVoiced_ = true;
     float lastPitch_ = 0;
     int voicedRun_ = 10;
+    bool lastVoiced_ = false;
 };

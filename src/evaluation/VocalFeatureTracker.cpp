@@ -19,8 +19,9 @@ constexpr float kMinRiff = 2.0f;
 constexpr float kLevelFloor = 0.0f;
 constexpr float kMeanScale = 10 / 10.0f;
 constexpr float kVariationScale = 10 / 10.0f;
-// Far beyond any song (about 5 hours at 16 kHz); keeps the one allocation sane.
-constexpr long long kMaxCapacity = 300000000LL;
+// The longest melody the reader accepts (one hour) plus the frame table's
+// margin, at 16 kHz: keeps the one allocation bounded (about 240 MB).
+constexpr long long kMaxCapacity = 16000LL * 3700;
 
 // Average note score over [a, b) ms of the entries whose span touches it;
 // unscored entries (-1) are skipped; 0 when none is left.

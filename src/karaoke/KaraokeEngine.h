@@ -35,6 +35,9 @@ class IKeyShifterModule : public IMusicKeyShifter {
   public:
     virtual int InitPitchShifter(unsigned channels) = 0;
     virtual void SetPitchShifterValue(int semitones) = 0;
+    // Switches shifting on with the key last set (what the evaluation's
+    // ApplyKey does when there is an evaluation).
+    virtual void ApplyCurrentKey() = 0;
 };
 
 class IKaraokeEngineFactory {

@@ -194,6 +194,8 @@ AudioResult KaraokePlayer::Start() {
         }
         if (evaluation != nullptr) {
             evaluation->ApplyKey();
+        } else if (shifter != nullptr) {
+            shifter->ApplyCurrentKey();
         }
     }
     hr = mixer_->Start();

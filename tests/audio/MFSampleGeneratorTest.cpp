@@ -201,7 +201,38 @@ INSTANTIATE_TEST_SUITE_P(
                       DecodeCase{"flac_11025_mono", "flac", "flac", 11025, 1, 0.01}),
     [](const ::testing::TestParamInfo<DecodeCase>& info) { return std::string(info.param.name); });
 
-// A source already in the engine's format is copied sample for sample.
+// The recordings a replay decodes, as the WAV writer stores them (46-byte
+// header with an 18-byte format chunk).
+void WriteRecording(const std::string& path, const std::vector<std::int16_t>& samples) {
+    std::ofstream out(path, std::ios::binary);
+    auto u32 = [&](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) {
+            out.put(static_cast<char>((v >> (8 * i)) & 0xFF));
+        }
+    };
+    auto u16 = [&](std::uint16_t v) {
+        out.put(static_cast<char>(v & 0xFF));
+        out.put(static_cast<char>(v >> 8));
+    };
+    const auto data = static_cast<std::uint32_t>(samples.size() * 2);
+    out.write("RIFF", 4);
+    u32(data + 38);
+    out.write("WAVEfmt ", 8);
+    u32(18);
+    u16(1);
+    u16(2);
+    u32(48000);
+    u32(192000);
+    u16(4);
+    u16(16);
+    u16(0);
+    out.write("data", 4);
+    u32(data);
+    out.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(data));
+}
+
+// A source already in the engine's format is copied sample for sample:
+// an FFmpeg-written WAV and a kept recording alike.
 TEST(MFSampleGenerator, EngineFormatSourcePassesBitExact) {
     TempFolder folder;
     std::vector<float> samples(48000 * 2);
@@ -214,13 +245,18 @@ TEST(MFSampleGenerator, EngineFormatSourcePassesBitExact) {
         samples[i] = static_cast<float>(v) / 32768.0f;  // exact in float, exact back to 16 bits
     }
     MediaEncodeOptions options;  // WAV, 48000, stereo, 16-bit
-    const std::string path = Encode(folder, "exact.wav", options, samples);
+    const std::string encoded = Encode(folder, "exact.wav", options, samples);
+    const std::string recording = folder.File("Mixed.wav");
+    WriteRecording(recording, expected);
 
-    RecordingSink sink;
-    MFSampleGenerator generator(&sink, false, InFolder(folder));
-    DecodeAll(generator, path);
-    EXPECT_FALSE(generator.IsResampling());
-    EXPECT_EQ(HandedOverPcm(sink.File()), expected);
+    for (const std::string& path : {encoded, recording}) {
+        SCOPED_TRACE(path);
+        RecordingSink sink;
+        MFSampleGenerator generator(&sink, false, InFolder(folder, false));
+        DecodeAll(generator, path);
+        EXPECT_FALSE(generator.IsResampling());
+        EXPECT_EQ(HandedOverPcm(sink.File()), expected);
+    }
 }
 
 // Live: the mixer gets a read handle once 10 s are written, long before the
@@ -509,6 +545,36 @@ TEST(MFResampler, RefusesToPassSamplesThroughBeforeInitialize) {
     std::vector<std::byte> in(4000), out(7, std::byte{1});
     EXPECT_EQ(resampler.Resample(in, &out), platform::kUnexpected);
     EXPECT_TRUE(log.Contains("MFResampler::Resample failed,  m_bIsInitialized = FALSE.\n"));
+}
+
+}  // namespace
+
+namespace {
+
+// Without a folder given, the temp files live in the user's own temp
+// folder, never under a fixed name in a shared one.
+TEST(MFSampleGenerator, TempFilesGoToThePerUserTempFolder) {
+    TempFolder folder;
+    const std::string runtime = folder.Folder() + "runtime";
+    std::filesystem::create_directories(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace);
+    const char* old = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved = old != nullptr ? old : "";
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    const std::string path = Encode(folder, "song.wav", MediaEncodeOptions{}, Tone(48000, 2, 0.5));
+    {
+        RecordingSink sink;
+        MFSampleGenerator generator(&sink, false);
+        DecodeAll(generator, path);
+        EXPECT_EQ(generator.TempFilePath(), runtime + "/vokari/KTV_Temp2/KTEMP1");
+        EXPECT_TRUE(std::filesystem::exists(generator.TempFilePath()));
+    }
+    if (old != nullptr) {
+        setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    } else {
+        unsetenv("XDG_RUNTIME_DIR");
+    }
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "RealServers.h"
 
+#include <chrono>
 #include <fstream>
+#include <sstream>
+#include <thread>
 
 #include "TransferFixture.h"
 #include "platform/net/Socket.h"
@@ -157,6 +160,71 @@ bool VsftpdServer::Start(const std::vector<std::string>& banner) {
     }
     conf.close();
     return Launch({"/usr/sbin/vsftpd", (dir_ / "vsftpd.conf").string()});
+}
+
+}  // namespace testnet
+
+namespace testnet {
+
+bool DemoService::Start(const std::string& failure) {
+    const std::string program = std::string(VOKARI_BIN_DIR) + "/vokari-demo-catalogue";
+    const std::string portFile = (dir_ / "ports").string();
+    const std::string log = (dir_ / "server.log").string();
+    if (!process_.Start({program, "--port", "0", "--port-file", portFile, "--fail", failure},
+                        log)) {
+        error_ = "cannot start " + program;
+        return false;
+    }
+    for (int i = 0; i < 1500 && SizeOf(portFile) <= 0; ++i) {
+        if (!process_.IsRunning()) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::ifstream in(portFile);
+    unsigned c = 0, f = 0, m = 0;
+    if (!(in >> c >> f >> m)) {
+        error_ = "the demo service did not start: " + ReadFile(log);
+        process_.Stop();
+        return false;
+    }
+    port_ = static_cast<std::uint16_t>(c);
+    filePort_ = static_cast<std::uint16_t>(f);
+    musicPort_ = static_cast<std::uint16_t>(m);
+    return true;
+}
+
+std::string DemoService::Get(const std::string& target) const {
+    platform::TcpSocket s;
+    if (s.Connect("127.0.0.1", port_, nullptr, 5000) != platform::NetStatus::Ok) {
+        return {};
+    }
+    s.SendAll("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n",
+              nullptr, 5000);
+    std::string reply;
+    char chunk[4096];
+    std::size_t n = 0;
+    while (s.Receive(chunk, n, nullptr, 10000) == platform::NetStatus::Ok) {
+        reply.append(chunk, n);
+    }
+    const std::size_t body = reply.find("\r\n\r\n");
+    return body == std::string::npos ? std::string() : reply.substr(body + 4);
+}
+
+void DemoService::Fail(const std::string& mode) const {
+    Get("/_control/fail?mode=" + mode);
+}
+
+std::vector<std::string> DemoService::Log() const {
+    std::vector<std::string> lines;
+    std::stringstream ss(Get("/_control/log"));
+    std::string line;
+    while (std::getline(ss, line)) {
+        if (line.rfind("/_control/", 0) != 0) {
+            lines.push_back(line);
+        }
+    }
+    return lines;
 }
 
 }  // namespace testnet

@@ -62,3 +62,23 @@ class VsftpdServer final : public RealServer {
 };
 
 }  // namespace testnet
+
+namespace testnet {
+
+// The demo catalogue service from tools/, on three free loopback ports.
+class DemoService final : public RealServer {
+  public:
+    bool Start(const std::string& failure = "none");
+    std::uint16_t FilePort() const { return filePort_; }
+    std::uint16_t MusicPort() const { return musicPort_; }
+    // GET on the catalogue port; returns the body ("" on failure).
+    std::string Get(const std::string& target) const;
+    void Fail(const std::string& mode) const;
+    std::vector<std::string> Log() const;
+
+  private:
+    std::uint16_t filePort_ = 0;
+    std::uint16_t musicPort_ = 0;
+};
+
+}  // namespace testnet

@@ -121,6 +121,67 @@ TEST(SampleRateConverterTest, ThirdInterpolatedPhaseIsTheInputElevenSamplesEarli
     }
 }
 
+TEST(SampleRateConverterTest, ThirdBandTableHasItsDocumentedShape) {
+    const float* h = CSrc3x::kFilter;
+    EXPECT_EQ(h[35], 1.0f);
+    EXPECT_EQ(h[71], 0.0f);
+    for (int k = 1; k <= 35; ++k) {
+        EXPECT_EQ(h[35 + k], h[35 - k]) << k;
+    }
+    for (int j = 1; 35 - 3 * j >= 0; ++j) {
+        EXPECT_EQ(h[35 - 3 * j], 0.0f) << j;
+        EXPECT_EQ(h[35 + 3 * j], 0.0f) << j;
+    }
+    // Each interpolation phase has unit DC gain within 0.001.
+    for (int r = 0; r < 3; ++r) {
+        double sum = 0;
+        for (int m = 0; m < 24; ++m) {
+            sum += h[3 * m + r];
+        }
+        EXPECT_NEAR(sum, 1.0, 0.001) << "phase " << r;
+    }
+}
+
+TEST(SampleRateConverterTest, DecimatorImpulseResponseIsTheFoldedFilter) {
+    // An impulse at input 3q comes out as 0.25 x (first half of h, then the
+    // same 36 coefficients reversed), read every third tap.
+    Harness down(48000, 16000, 1, 256);
+    ASSERT_EQ(down.result, 0);
+    std::vector<int16_t> in(768 * 2, 0);
+    in[30] = 20000;  // q = 10
+    const auto out = down.Run(in, 768);
+    const float* h = CSrc3x::kFilter;
+    for (int m = 0; m < 60; ++m) {
+        const int k = 3 * m - 30;
+        float expected = 0.0f;
+        if (k >= 0 && k < 72) {
+            const float tap = k <= 35 ? h[k] : h[71 - k];
+            expected = 0.25f * (tap * 20000.0f);
+        }
+        EXPECT_EQ(out[m], SrcQuantizeSample(expected, 16)) << "output " << m;
+    }
+}
+
+TEST(SampleRateConverterTest, InputDepthsScaleToTheSameSixteenBitUnits) {
+    const auto base = dsp_test::Noise(768 * 2, 30000, 9);
+    std::vector<int16_t> outputs[3];
+    int idx = 0;
+    for (int bits : {16, 24, 32}) {
+        Harness h(48000, 16000, 2, 256, bits, 16);
+        ASSERT_EQ(h.result, 0);
+        std::vector<uint8_t> bytes(base.size() * (bits / 8));
+        for (size_t i = 0; i < base.size(); ++i) {
+            const int32_t v = static_cast<int32_t>(base[i]) * (bits == 16   ? 1
+                                                               : bits == 24 ? 256
+                                                                            : 65536);
+            std::memcpy(bytes.data() + i * (bits / 8), &v, bits / 8);
+        }
+        outputs[idx++] = h.Call(bytes.data(), 768);
+    }
+    EXPECT_EQ(outputs[0], outputs[1]);
+    EXPECT_EQ(outputs[0], outputs[2]);
+}
+
 TEST(SampleRateConverterTest, DecimatorPassesOneKilohertzWithItsDocumentedGainAndDelay) {
     Harness down(48000, 16000, 2, 256);
     ASSERT_EQ(down.result, 0);

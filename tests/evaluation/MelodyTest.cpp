@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "evaluation/NoteScorer.h"
+#include "karaoke/context/HlfContainer.h"
 #include "platform/text/CodePage936.h"
 
 using evaluation::kNoPitch;
@@ -138,6 +142,15 @@ TEST(CMelody, KeyShiftSaturatesAndRestsStay) {
     EXPECT_EQ(hi, 79);
     EXPECT_EQ(Notes(m.Entries())[0], (Note{1000, 0}));  // the parsed entries are kept
 
+    // Direct shift of a code near the top: 125 + 8 saturates at 127.
+    const auto top = evaluation::ShiftMelody(
+        {evaluation::MakeMelodyEntry(0, 125), evaluation::MakeMelodyEntry(10, -125),
+         evaluation::MakeMelodyEntry(20, kNoPitch)},
+        2);
+    EXPECT_EQ(Notes(top), (std::vector<Note>{{0, 127}, {10, -117}, {20, kNoPitch}}));
+    EXPECT_EQ(MelodyPitch(evaluation::ShiftMelody({evaluation::MakeMelodyEntry(0, -125)}, -1)[0]),
+              -127);
+
     CMelody restsOnly;
     ASSERT_TRUE(restsOnly.LoadText(L"<00:01.00>a(X)<00:02.00>b(Y)"));
     EXPECT_FALSE(restsOnly.HasNotes());
@@ -146,55 +159,70 @@ TEST(CMelody, KeyShiftSaturatesAndRestsStay) {
     EXPECT_EQ(hi, kNoPitch);
 }
 
-TEST(CMelody, ReadsAPlainCodePage936LyricFile) {
+TEST(CMelody, ReadsAPlainCodePage936LyricFileIntoEntriesAndPhrases) {
     TempDir dir;
     const std::wstring text =
         L"[ti:\u6d4b\u8bd5]\r\n"
-        L"[00:01.00]<00:01.00>\u6211(E4)<00:01.50>\u4eec(G4)<00:02.00>\u5531(A4)\r\n"
+        L"[00:01.00]<00:01.00>\u6211(E4)<00:01.50>\u4eec(G4)<00:02.00>\u5531(A4)<00:03.20>(X)\r\n"
         L"[00:05.00]<00:05.00>\u6b4c(C5)<00:05.80>\u5427(X)<00:06.00>\r\n";
     const std::string bytes = platform::ToCodePage936(text);
     ASSERT_NE(bytes.size(), text.size());  // double-byte characters
     CMelody m;
     ASSERT_TRUE(m.Load(Wide(dir.File("song.lrc", bytes))));
-    EXPECT_EQ(m.LastReadResult(), evaluation::LyricTextResult::kOk);
-    EXPECT_EQ(
-        Notes(m.Entries()),
-        (std::vector<Note>{
-            {1000, -20}, {1500, -8}, {2000, 0}, {5000, 12}, {5800, kNoPitch}, {5900, kNoPitch}}));
+    EXPECT_EQ(m.LastReadResult(), hlf::Status::Ok);
+    EXPECT_EQ(Notes(m.Entries()), (std::vector<Note>{{1000, -20},
+                                                     {1500, -8},
+                                                     {2000, 0},
+                                                     {3200, kNoPitch},
+                                                     {5000, 12},
+                                                     {5800, kNoPitch},
+                                                     {5900, kNoPitch}}));
+    // The 1.8 s rest after 2.2 s of singing ends the first phrase.
+    std::vector<float> scores(m.Count(), -1.0f);
+    CNoteScorer scorer(m.ShiftedEntries().data(), m.Count(), 16.0f, 300.0f, scores.data());
+    ASSERT_EQ(scorer.Phrases().size(), 2u);
+    EXPECT_EQ(scorer.Phrases()[0].firstEntry, 0);
+    EXPECT_EQ(scorer.Phrases()[0].entryCount, 3);
+    EXPECT_EQ(scorer.Phrases()[1].firstEntry, 4);
+    EXPECT_EQ(scorer.Phrases()[1].entryCount, 3);
+    EXPECT_EQ(scorer.PhraseEnd(0), 5000);
+    EXPECT_EQ(scorer.PhraseEnd(1), 5900);
 }
 
-TEST(CMelody, UnreadableFilesAndContainersWithoutDecipherGiveNoMelody) {
+TEST(CMelody, AnEncipheredLyricFileGivesTheSameMelody) {
     TempDir dir;
+    const std::string plain = platform::ToCodePage936(
+        L"[00:01.00]<00:01.00>\u6211(E4)<00:01.50>\u4eec(G4)<00:02.00>\u5531(A4)<00:03.20>(X)\r\n"
+        L"[00:05.00]<00:05.00>\u6b4c(C5)<00:05.80>\u5427(X)\r\n");
+    std::vector<std::uint8_t> sealed;
+    ASSERT_EQ(hlf::EncipherContainer(
+                  std::span(reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size()),
+                  sealed, 7),
+              hlf::Status::Ok);
+    CMelody fromPlain;
+    CMelody fromContainer;
+    ASSERT_TRUE(fromPlain.Load(Wide(dir.File("song.lrc", plain))));
+    ASSERT_TRUE(
+        fromContainer.Load(Wide(dir.File("song.hlf", std::string(sealed.begin(), sealed.end())))));
+    EXPECT_EQ(Notes(fromContainer.Entries()), Notes(fromPlain.Entries()));
+    EXPECT_EQ(fromContainer.Count(), 7);
+
+    // A damaged container gives no melody and says why.
+    std::string damaged(sealed.begin(), sealed.end());
+    damaged.pop_back();
+    CMelody m;
+    EXPECT_FALSE(m.Load(Wide(dir.File("bad.hlf", damaged))));
+    EXPECT_NE(m.LastReadResult(), hlf::Status::Ok);
+    EXPECT_TRUE(m.Empty());
+}
+
+TEST(CMelody, UnreadableFileDropsTheOldMelody) {
     CMelody m;
     ASSERT_TRUE(m.LoadText(L"<00:01.00>a(A4)"));
     EXPECT_FALSE(m.Load(L"/nonexistent/song.lrc"));
-    EXPECT_TRUE(m.Empty()) << "the old entries are dropped";
-    EXPECT_EQ(m.LastReadResult(), evaluation::LyricTextResult::kUnreadable);
-
-    std::string container("\xFF\xFF\x01\x05", 4);
-    container.append(12, '\0');
-    const std::string payload = "<00:01.00>a(A4)";
-    const std::string path = dir.File("song.hlf", container + payload);
-    evaluation::SetLyricContainerDecipher(nullptr);
-    EXPECT_FALSE(m.Load(Wide(path)));
-    EXPECT_EQ(m.LastReadResult(), evaluation::LyricTextResult::kContainerNoKey);
-
-    // With a decipher installed the container's text is parsed; a refused
-    // container gives no melody.
-    evaluation::SetLyricContainerDecipher([](std::string_view c, std::string& plain) {
-        plain.assign(c.substr(16));
-        return true;
-    });
-    EXPECT_TRUE(m.Load(Wide(path)));
-    EXPECT_EQ(Notes(m.Entries())[0], (Note{1000, 0}));
-    evaluation::SetLyricContainerDecipher([](std::string_view, std::string&) { return false; });
-    EXPECT_FALSE(m.Load(Wide(path)));
-    EXPECT_EQ(m.LastReadResult(), evaluation::LyricTextResult::kContainerInvalid);
-    evaluation::SetLyricContainerDecipher(nullptr);
-
-    // A header with a key index past 19 is not a container: read as text.
-    std::string notContainer("\xFF\xFF\x01\x14", 4);
-    notContainer.append(12, '\0');
-    EXPECT_FALSE(evaluation::IsLyricContainer(notContainer));
-    EXPECT_TRUE(evaluation::IsLyricContainer(container));
+    EXPECT_TRUE(m.Empty());
+    EXPECT_EQ(m.LastReadResult(), hlf::Status::ReadFailure);
+    // Text without annotations: read, but no melody.
+    EXPECT_FALSE(m.LoadText(L"[00:01.00]just words"));
+    EXPECT_TRUE(m.Empty());
 }

@@ -19,6 +19,9 @@ struct HopOut {
     float voicing;
     float peak;
     float noise;
+    bool voiced;
+    // What the tracker reports as the sung code: no pitch when unvoiced.
+    int Code() const { return voiced ? HopPitchCode(hz) : evaluation::kNoPitch; }
 };
 
 std::vector<HopOut> Track(CPitchDetector& d, const std::vector<float>& signal) {
@@ -27,7 +30,7 @@ std::vector<HopOut> Track(CPitchDetector& d, const std::vector<float>& signal) {
     float r = -1;
     for (size_t i = 0; i + 256 <= signal.size(); i += 256) {
         d.ProcessHop(signal.data() + i, hz, r);
-        out.push_back({hz, r, d.EnvelopePeak(), d.NoiseFloor()});
+        out.push_back({hz, r, d.EnvelopePeak(), d.NoiseFloor(), d.LastHopVoiced()});
     }
     return out;
 }
@@ -98,7 +101,7 @@ TEST(PitchDetector, SteadyHarmonicTonesGiveTheirCodes) {
         CPitchDetector d = MakeDetector();
         const auto hops = Track(d, Steady(c.hz, 0.5));
         for (size_t h = 2; h < hops.size(); ++h) {
-            ASSERT_EQ(HopPitchCode(hops[h].hz), c.code) << c.hz << " Hz, hop " << h;
+            ASSERT_EQ(hops[h].Code(), c.code) << c.hz << " Hz, hop " << h;
             ASSERT_GT(hops[h].voicing, 0.8f) << c.hz << " Hz, hop " << h;
         }
         // The block path covers the five hops before the current one.
@@ -116,6 +119,7 @@ TEST(PitchDetector, SilenceHoldsTheLowestCandidateWithZeroLevels) {
         EXPECT_EQ(h.voicing, 0.0f);
         EXPECT_NEAR(h.hz, 65.406f, 0.001f);
         EXPECT_EQ(h.peak, 0.0f);
+        EXPECT_EQ(h.Code(), evaluation::kNoPitch);
     }
     EXPECT_EQ(d.NoiseFloor(), 0.0f);
     EXPECT_EQ(d.VoicedLevel(), 0.0f);
@@ -131,6 +135,7 @@ TEST(PitchDetector, NoiseAfterAToneHoldsThePitchWhileTheFloorRises) {
     for (size_t h = toneHops + 2; h < hops.size(); ++h) {
         EXPECT_LT(hops[h].voicing, 0.5f) << h;
         EXPECT_EQ(HopPitchCode(hops[h].hz), 0) << h;
+        EXPECT_EQ(hops[h].Code(), evaluation::kNoPitch) << h;
     }
     EXPECT_GT(hops.back().noise, floorAtSwitch);
 }
@@ -165,6 +170,7 @@ TEST(PitchDetector, AfterALevelDropOfTwelveDecibelsHopsAreUnvoiced) {
     for (size_t h = quietStart; h < hops.size(); ++h) {
         EXPECT_GT(hops[h].voicing, 0.8f) << h;
         EXPECT_EQ(HopPitchCode(hops[h].hz), held) << h;
+        EXPECT_EQ(hops[h].Code(), evaluation::kNoPitch) << "below the noise floor, hop " << h;
     }
     EXPECT_NE(held, 20);
     // A drop of a few dB is followed.

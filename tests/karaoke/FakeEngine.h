@@ -123,6 +123,8 @@ class FakeKeyShifter final : public IKeyShifterModule {
         return 1;
     }
     void SetPitchShifterValue(int semitones) override { value = semitones; }
+    void ApplyCurrentKey() override { ++applied; }
+    int applied = 0;
     int inits = 0;
     unsigned channels = 0;
     int value = 99;

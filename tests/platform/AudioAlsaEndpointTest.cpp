@@ -104,4 +104,61 @@ TEST(AudioAlsaEndpoint, FileDeviceReceivesEveryRenderedPeriod) {
     std::filesystem::remove(path);
 }
 
+// A device defined by the test's own ALSA configuration: the "file"
+// plugin's input file stands in for a microphone, so real samples come in
+// through the whole capture path, period after period, in order.
+TEST(AudioAlsaEndpoint, CaptureFromAConfiguredDeviceDeliversItsSamples) {
+    const auto folder = std::filesystem::path(::testing::TempDir()) / "vk_alsa_config";
+    std::filesystem::create_directories(folder);
+    const auto voice = folder / "voice.raw";
+    std::vector<std::int16_t> samples(768 * 2 * 8);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<std::int16_t>((i / 2) % 1000 - 500 + (i % 2) * 3);
+    }
+    std::ofstream(voice, std::ios::binary)
+        .write(reinterpret_cast<const char*>(samples.data()),
+               static_cast<std::streamsize>(samples.size() * 2));
+    const auto config = folder / "asound.conf";
+    std::ofstream(config) << "</usr/share/alsa/alsa.conf>\n"
+                          << "pcm.vokari_test_voice {\n"
+                          << "    type file\n"
+                          << "    slave.pcm \"null\"\n"
+                          << "    file \"/dev/null\"\n"
+                          << "    infile \"" << voice.string() << "\"\n"
+                          << "    format \"raw\"\n"
+                          << "}\n";
+    const char* old = std::getenv("ALSA_CONFIG_PATH");
+    const std::string saved = old != nullptr ? old : "";
+    setenv("ALSA_CONFIG_PATH", config.string().c_str(), 1);
+
+    std::vector<std::int16_t> captured;
+    {
+        auto capture = Activate(AudioDirection::Capture, "vokari_test_voice");
+        ASSERT_EQ(capture->Initialize(kEngineAudioFormat, 16), kOk);
+        ASSERT_EQ(capture->Start(), kOk);
+        Event shutdown;
+        while (captured.size() < samples.size()) {
+            ASSERT_EQ(capture->Wait(shutdown, 5000), AudioWait::Ready);
+            const std::byte* data;
+            std::uint32_t frames, flags;
+            const HResult hr = capture->AcquireCapture(&data, &frames, &flags);
+            if (hr == kAudioBufferEmpty) {
+                continue;
+            }
+            ASSERT_EQ(hr, kOk);
+            ASSERT_EQ(frames, 768u);
+            const auto* s16 = reinterpret_cast<const std::int16_t*>(data);
+            captured.insert(captured.end(), s16, s16 + frames * 2);
+            ASSERT_EQ(capture->ReleaseCapture(frames), kOk);
+        }
+    }
+    if (old != nullptr) {
+        setenv("ALSA_CONFIG_PATH", saved.c_str(), 1);
+    } else {
+        unsetenv("ALSA_CONFIG_PATH");
+    }
+    EXPECT_EQ(captured, samples);
+    std::filesystem::remove_all(folder);
+}
+
 }  // namespace

@@ -244,3 +244,27 @@ TEST(ProfileFileRandom, WritesChangeOnlyTheirOwnKey) {
 
 }  // namespace
 }  // namespace platform
+
+namespace platform {
+namespace {
+
+TEST(ProfileFileBytes, UnchangedDocumentsSerialiseToTheirOwnBytes) {
+    const std::string cases[] = {
+        "",
+        "[s]",
+        "[s]\r\nk=v\r\n",
+        "mixed\nline\r\nends\n\n\r\n",
+        "\xEF\xBB\xBF[s]\nk=\xFF bad utf-8\n",
+        "\r\r\n\r",
+        std::string("\xFF\xFE[\0s\0]\0\r\0\n\0", 10),
+        std::string("\xFF\xFE\r\0", 4),
+    };
+    for (const std::string& bytes : cases) {
+        ProfileFile file;
+        file.Parse(bytes);
+        EXPECT_EQ(file.Serialize(), bytes) << bytes;
+    }
+}
+
+}  // namespace
+}  // namespace platform

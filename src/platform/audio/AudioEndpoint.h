@@ -11,7 +11,11 @@
 //
 // Backends: ALSA (the default; "default", "pulse", "hw:0,0", ...) and a
 // virtual device (VirtualAudioDevice.h) that captures from a buffer or file
-// and renders into one, for tests and headless runs.
+// and renders into one, for tests and headless runs. A "hw:" device is
+// used exclusively and must take the format as it is (a refusal is
+// kAudioUnsupportedFormat); plugin devices may convert. A device behind a
+// sound server may take half a second or more before it drains its first
+// periods: a time-out that detects a stalled device should be seconds long.
 //
 // A capture thread:
 //     for (;;) {

@@ -14,6 +14,7 @@ extern "C" {
 
 #include "platform/audio/AudioFormat.h"
 #include "platform/audio/AudioResult.h"
+#include "platform/media/MediaSource.h"
 
 namespace platform::media {
 
@@ -61,3 +62,9 @@ HResult MakeSwr(const AVChannelLayout& inLayout, AVSampleFormat inFormat, int in
                 SwrPtr* swr);
 
 }  // namespace platform::media
+
+namespace platform {
+struct MediaSource::Demuxer {
+    media::InputPtr input;
+};
+}  // namespace platform

@@ -126,9 +126,14 @@ HResult MediaReader::Create(const MediaSource& source, const MediaReaderOptions&
         return kInvalidArg;
     }
     auto impl = std::make_unique<Impl>();
-    HResult hr = media::OpenInput(source.Path().c_str(), &impl->input, &impl->stream);
-    if (Failed(hr)) {
-        return hr;
+    if (auto demuxer = source.TakeDemuxer()) {
+        impl->input = std::move(demuxer->input);
+        impl->stream = source.AudioStreamIndex();
+    } else {
+        HResult hr = media::OpenInput(source.Path().c_str(), &impl->input, &impl->stream);
+        if (Failed(hr)) {
+            return hr;
+        }
     }
     if (impl->stream < 0) {
         return kMediaNoAudioStream;

@@ -13,6 +13,14 @@ bool IsPcmCodec(AVCodecID id) noexcept {
 
 }  // namespace
 
+MediaSource::MediaSource() = default;
+MediaSource::~MediaSource() = default;
+
+std::unique_ptr<MediaSource::Demuxer> MediaSource::TakeDemuxer() const {
+    std::lock_guard lock(demuxerMutex_);
+    return std::move(demuxer_);
+}
+
 HResult MediaSource::Open(const std::string& path, std::shared_ptr<MediaSource>* source) {
     if (source == nullptr || path.empty()) {
         return kInvalidArg;
@@ -54,6 +62,8 @@ HResult MediaSource::Open(const std::string& path, std::shared_ptr<MediaSource>*
     } else if (input->duration != AV_NOPTS_VALUE && input->duration > 0) {
         result->durationMs_ = av_rescale(input->duration, 1000, AV_TIME_BASE);
     }
+    result->demuxer_ = std::make_unique<Demuxer>();
+    result->demuxer_->input = std::move(input);
     *source = std::move(result);
     return kOk;
 }

@@ -8,6 +8,7 @@
 // threads; the source itself is immutable after Open.
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/audio/AudioFormat.h"
@@ -40,7 +41,19 @@ class MediaSource {
     // Of the container, or of the audio stream; 0 when unknown.
     std::int64_t DurationMs() const noexcept { return durationMs_; }
 
+    // The demuxer that probed the file, for the first reader to take over
+    // (it saves a second probe); nullptr once taken. Private to the facility.
+    struct Demuxer;
+    std::unique_ptr<Demuxer> TakeDemuxer() const;
+
+    MediaSource();
+    ~MediaSource();
+    MediaSource(const MediaSource&) = delete;
+    MediaSource& operator=(const MediaSource&) = delete;
+
   private:
+    mutable std::mutex demuxerMutex_;
+    mutable std::unique_ptr<Demuxer> demuxer_;
     std::string path_;
     int audioStream_ = -1;
     MediaAudioInfo audio_;

@@ -91,6 +91,13 @@ bool IsSuperUser() noexcept {
     return geteuid() == 0;
 }
 
+void ChildProcess::Kill() {
+    if (IsRunning()) {
+        kill(pid_, SIGKILL);
+        Wait(-1);
+    }
+}
+
 bool IsExecutable(const std::string& path) {
     return access(path.c_str(), X_OK) == 0;
 }

@@ -206,10 +206,10 @@ NetStatus TcpSocket::Receive(std::span<char> buffer, std::size_t& received, cons
         return NetStatus::Failed;
     }
     const std::uint64_t start = MonotonicMs();
+    // Data already there is taken without looking at the stop event (one
+    // system call per chunk); the stop is seen by every wait, and Abort()
+    // ends the stream.
     for (;;) {
-        if (IsSet(stop)) {
-            return NetStatus::Stopped;
-        }
         const ssize_t n = recv(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT);
         if (n > 0) {
             received = static_cast<std::size_t>(n);

@@ -112,6 +112,13 @@ bool ProfileFile::Load(std::wstring_view path) {
     if (!ReadWholeFile(path, bytes)) {
         return !PathExists(path);
     }
+    Parse(bytes);
+    return true;
+}
+
+void ProfileFile::Parse(std::string_view bytes) {
+    lines_.clear();
+    encoding_ = ProfileEncoding::Utf8;
     std::size_t start = 0;
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
         static_cast<unsigned char>(bytes[1]) == 0xFE) {
@@ -154,13 +161,13 @@ bool ProfileFile::Load(std::wstring_view path) {
         if (!line.empty()) {
             flush("");
         }
-        return true;
+        return;
     }
 
     std::size_t pos = start;
     while (pos < bytes.size()) {
         const auto nl = bytes.find('\n', pos);
-        std::string raw = bytes.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+        std::string raw(bytes.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos));
         std::string end = nl == std::string::npos ? "" : "\n";
         if (!end.empty() && !raw.empty() && raw.back() == '\r') {
             raw.pop_back();
@@ -173,10 +180,13 @@ bool ProfileFile::Load(std::wstring_view path) {
         }
         pos = nl + 1;
     }
-    return true;
 }
 
 bool ProfileFile::Save(std::wstring_view path) const {
+    return WriteFileAtomically(path, Serialize());
+}
+
+std::string ProfileFile::Serialize() const {
     std::string out;
     switch (encoding_) {
         case ProfileEncoding::Utf16Le:
@@ -203,7 +213,7 @@ bool ProfileFile::Save(std::wstring_view path) const {
             out += end;
         }
     }
-    return WriteFileAtomically(path, out);
+    return out;
 }
 
 std::string ProfileFile::DefaultEnd() const {

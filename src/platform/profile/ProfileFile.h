@@ -34,6 +34,12 @@ class ProfileFile {
     // Writes the whole document back (creating the file if needed).
     bool Save(std::wstring_view path) const;
 
+    // The same on the file's bytes. An unchanged document serialises to
+    // exactly the bytes it was parsed from (a UTF-16 file's odd last byte,
+    // which cannot be a character, excepted).
+    void Parse(std::string_view bytes);
+    std::string Serialize() const;
+
     ProfileEncoding Encoding() const { return encoding_; }
     void SetEncoding(ProfileEncoding e) { encoding_ = e; }
 

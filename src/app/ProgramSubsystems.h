@@ -1,11 +1,13 @@
 #pragma once
-// The steps of the start-up whose subsystems are not part of the program
-// yet. Each reports that it is missing; none pretends to succeed, so the
-// start-up ends at the first step that needs one (the language
-// dictionary). Message boxes go to stderr until the window toolkit exists.
+// The program's own wiring of the start-up steps that belong to other
+// subsystems: the real step where the subsystem is part of the program,
+// otherwise a report that it is missing. No missing step pretends to
+// succeed, so the start-up ends at the first one that is needed (the
+// language dictionary). Message boxes go to stderr until the window
+// toolkit exists.
 #include "app/AppSeams.h"
 
-class PendingSubsystems : public IAppSeams {
+class ProgramSubsystems : public IAppSeams {
   public:
     bool StartDrawing() override;
     void StopDrawing() override;
