@@ -3,8 +3,12 @@
 #include <ctime>
 #include <iostream>
 
+#include "evaluation/Melody.h"
+#include "evaluation/ScoreEngine.h"
+#include "karaoke/HistoryService.h"
 #include "karaoke/KaraokeSystem.h"
 #include "platform/debug/DebugLog.h"
+#include "platform/folders/Folders.h"
 #include "platform/text/Utf.h"
 
 namespace {
@@ -19,14 +23,35 @@ bool ProgramSubsystems::StartDrawing() {
 }
 void ProgramSubsystems::StopDrawing() {}
 
-bool ProgramSubsystems::LoadDictionary(const std::wstring&) {
-    Missing("The language dictionary");
-    return false;
+ProgramSubsystems::ProgramSubsystems(std::wstring programFolder)
+    : programFolder_(std::move(programFolder)) {
+    if (programFolder_.empty()) {
+        programFolder_ = platform::ProgramFolder();
+    }
+    if (!programFolder_.empty() && programFolder_.back() != L'/') {
+        programFolder_ += L'/';
+    }
 }
-std::wstring ProgramSubsystems::LookUpText(const std::wstring&) {
-    return {};
+
+ProgramSubsystems::~ProgramSubsystems() = default;
+
+// The application object asks for the configured culture and then for the
+// fallback itself, and reports when neither loads; a failed load leaves no
+// half-filled dictionary behind.
+bool ProgramSubsystems::LoadDictionary(const std::wstring& culture) {
+    auto dictionary = std::make_unique<CLanguageDictionary>(programFolder_);
+    if (!dictionary->LoadCulture(culture)) {
+        return false;
+    }
+    dictionary_ = std::move(dictionary);
+    return true;
 }
-void ProgramSubsystems::FreeDictionary() {}
+std::wstring ProgramSubsystems::LookUpText(const std::wstring& key) {
+    return dictionary_ ? dictionary_->Lookup(key) : std::wstring();
+}
+void ProgramSubsystems::FreeDictionary() {
+    dictionary_.reset();
+}
 
 void ProgramSubsystems::ShowPlainMessageBox(const std::wstring& text) {
     std::cerr << platform::ToUtf8(text) << std::endl;
@@ -61,13 +86,59 @@ void ProgramSubsystems::DestroyVersionManager() {}
 void ProgramSubsystems::ClearCatalogueCache(const std::wstring&) {
     Missing("The catalogue manager");
 }
-void ProgramSubsystems::ReleaseDownloaderManager() {}
+void ProgramSubsystems::ReleaseDownloaderManager() {
+    if (IDownloadManager* manager = PeekDownloadManager()) {
+        manager->ReleaseInstance();  // joins its workers
+    }
+}
+
+IDownloadManager* ProgramSubsystems::OpenDownloadManager(const std::wstring& baseFolder) {
+    if (IDownloadManager* manager = PeekDownloadManager()) {
+        return manager;
+    }
+    DownloadManagerSettings settings;
+    std::wstring folder = baseFolder;
+    if (!folder.empty() && folder.back() != L'/') {
+        folder += L'/';
+    }
+    settings.servers = LoadCatalogueServers(folder);
+    settings.performances = performances_.get();
+    return GetDownloadManager(folder, 20, 3, &settings);
+}
+
+KaraokeSystemSeams ProgramSubsystems::ComposeKaraokeSeams() {
+    KaraokeSystemSeams seams;
+    AddHistorySeams(seams);
+    // A lyric file without a melody still plays; the performance is then
+    // simply not scored against one.
+    seams.loadMelody = [](const std::wstring& lyricPath) {
+        if (!GetMelody().Load(lyricPath)) {
+            platform::DebugOutput(L"No melody in " + lyricPath + L"\n");
+        }
+    };
+    seams.deleteMelody = [] { GetMelody().Clear(); };
+    seams.showMessage = [this](const std::wstring& message) { ShowPlainMessageBox(message); };
+    return seams;
+}
 
 int ProgramSubsystems::KaraokeSystemStartup(const std::wstring& historyRoot) {
-    return ::KaraokeSystemStartup(historyRoot);
+    SetKaraokeSystemSeams(ComposeKaraokeSeams());
+    const int result = ::KaraokeSystemStartup(historyRoot);
+    if (CHistorySealer* sealer = GetHistorySealer()) {
+        performances_ = std::make_unique<CHistoryPerformanceStore>(*sealer);
+    }
+    return result;
 }
 int ProgramSubsystems::KaraokeSystemShutdown() {
-    return ::KaraokeSystemShutdown();
+    // The manager's workers page the performances through the sealer.
+    if (performances_) {
+        ReleaseDownloaderManager();
+        performances_.reset();
+    }
+    const int result = ::KaraokeSystemShutdown();
+    // The seams point into this object; none may outlive it.
+    SetKaraokeSystemSeams({});
+    return result;
 }
 
 void ProgramSubsystems::RunMainWindow(CMainApp&) {

@@ -2,13 +2,23 @@
 // The program's own wiring of the start-up steps that belong to other
 // subsystems: the real step where the subsystem is part of the program,
 // otherwise a report that it is missing. No missing step pretends to
-// succeed, so the start-up ends at the first one that is needed (the
-// language dictionary). Message boxes go to stderr until the window
-// toolkit exists.
+// succeed, so the start-up ends at the first one that is needed. Message
+// boxes go to stderr until the window toolkit exists.
+#include <memory>
+
 #include "app/AppSeams.h"
+#include "app/CLanguageDictionary.h"
+#include "catalogue/DownloadManager.h"
+#include "catalogue/HistoryPerformanceStore.h"
+#include "karaoke/KaraokeSystem.h"
 
 class ProgramSubsystems : public IAppSeams {
   public:
+    // programFolder (ending with '/') holds "lang/"; empty means the folder
+    // of the running program.
+    explicit ProgramSubsystems(std::wstring programFolder = {});
+    ~ProgramSubsystems() override;
+
     bool StartDrawing() override;
     void StopDrawing() override;
     bool LoadDictionary(const std::wstring& culture) override;
@@ -30,4 +40,23 @@ class ProgramSubsystems : public IAppSeams {
     void RunMainWindow(CMainApp& app) override;
     void PostActivation(unsigned flags) override;
     std::int64_t Now() override;
+
+    // The karaoke subsystem's steps as the program has them: the history
+    // (load, replay, sealing at shut-down), the reference melody and the
+    // message box.
+    KaraokeSystemSeams ComposeKaraokeSeams();
+
+    // The process's catalogue client (created on first use in baseFolder,
+    // with the servers of its "catalogue.ini", as GetDownloadManager), which pages
+    // and deletes the kept performances of the history once the karaoke
+    // subsystem has started. It goes before the history sealer at shut-down.
+    IDownloadManager* OpenDownloadManager(const std::wstring& baseFolder);
+
+    // The loaded dictionary, or null.
+    const CLanguageDictionary* Dictionary() const { return dictionary_.get(); }
+
+  private:
+    std::wstring programFolder_;
+    std::unique_ptr<CLanguageDictionary> dictionary_;
+    std::unique_ptr<CHistoryPerformanceStore> performances_;
 };

@@ -54,16 +54,57 @@ TEST_F(MainAppProcessTest, QuietRunWithoutAnInstanceEndsAtOnce) {
 }
 
 TEST_F(MainAppProcessTest, PlainStartWritesTheSettingsEvenWhenItEndsEarly) {
-    // Without its language files the program ends at the dictionary step;
-    // the settings it created are written all the same.
+    // The program loads its language files and ends at the sound-card
+    // driver step, which it reports in the dictionary's words; the settings
+    // it created are written all the same.
     Child vokari({kVokari}, Env());
     ASSERT_EQ(vokari.Wait(), 0);
-    EXPECT_NE(vokari.Err().find("Failed to find language resource!"), std::string::npos);
+    EXPECT_EQ(vokari.Err().find("Failed to find language resource!"), std::string::npos)
+        << vokari.Err();
+    EXPECT_NE(vokari.Err().find("The sound card driver is not installed. Please install the "
+                                "driver first. (Vokari cannot start."),
+              std::string::npos)
+        << vokari.Err();
     const std::string settings = testing_support::ReadBytes(SettingsFile());
     EXPECT_NE(settings.find("[Setting]\r\nMultiLanguage=en-US\r\nSkin=Vokari\r\n"),
               std::string::npos)
         << settings;
     EXPECT_NE(settings.find("LastWebSyncTime=1970-0-1 8:0:0\r\n"), std::string::npos);
+}
+
+TEST_F(MainAppProcessTest, DictionaryStepUsesTheConfiguredCultureElseEnglish) {
+    struct Case {
+        const char* culture;
+        const char* installDriver;
+    };
+    const Case cases[] = {
+        {"zh-CN", "未安装声卡驱动程序，请先安装驱动程序。"},
+        {"zh-TW", "未安裝音效卡驅動程式，請先安裝驅動程式。"},
+        {"fr-FR", "The sound card driver is not installed. Please install the driver first."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.culture);
+        std::filesystem::create_directories(DataFolder());
+        testing_support::WriteBytes(
+            SettingsFile(), std::string("[Setting]\r\nMultiLanguage=") + c.culture + "\r\n");
+        Child vokari({kVokari}, Env());
+        ASSERT_EQ(vokari.Wait(), 0);
+        EXPECT_NE(vokari.Err().find(c.installDriver), std::string::npos) << vokari.Err();
+        EXPECT_EQ(vokari.Err().find("Failed to find language resource!"), std::string::npos);
+    }
+}
+
+TEST_F(MainAppProcessTest, ProgramWithoutLanguageFilesEndsAtTheDictionaryStep) {
+    // The same program in a folder of its own, without "lang/".
+    TempDir bare;
+    const std::string copy = bare.File("Vokari");
+    std::filesystem::copy_file(kVokari, copy);
+    Child vokari({copy}, Env());
+    ASSERT_EQ(vokari.Wait(), 0);
+    EXPECT_NE(vokari.Err().find("Failed to find language resource!"), std::string::npos)
+        << vokari.Err();
+    EXPECT_EQ(vokari.Err().find("sound card driver"), std::string::npos);
+    EXPECT_TRUE(Exists(SettingsFile()));
 }
 
 TEST_F(MainAppProcessTest, InstallerIsOpenedAfterTwoSeconds) {
