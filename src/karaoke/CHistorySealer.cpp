@@ -71,8 +71,19 @@ CHistorySealer::~CHistorySealer() {
 }
 
 void CHistorySealer::Configure(std::wstring historyRoot, std::wstring tempFolder) {
+    std::lock_guard lock(configMutex_);
     historyRoot_ = WithSlash(std::move(historyRoot));
     tempFolder_ = WithSlash(std::move(tempFolder));
+}
+
+std::wstring CHistorySealer::HistoryRoot() const {
+    std::lock_guard lock(configMutex_);
+    return historyRoot_;
+}
+
+std::wstring CHistorySealer::TempFolder() const {
+    std::lock_guard lock(configMutex_);
+    return tempFolder_;
 }
 
 std::wstring CHistorySealer::PlainName(int member) {
@@ -108,7 +119,8 @@ std::wstring CHistorySealer::NextRecordFolder(const std::wstring& root) {
     // Without the trailing slash: stat of "file/" reports ENOTDIR, which the
     // library reads as "not found".
     std::wstring bare = root;
-    while (bare.size() > 1 && bare.back() == L'/') bare.pop_back();
+    while (bare.size() > 1 && bare.back() == L'/')
+        bare.pop_back();
     const fs::path rootPath(U8(bare));
     std::error_code ec;
     const fs::file_type rootType = fs::status(rootPath, ec).type();
@@ -189,14 +201,15 @@ std::wstring CHistorySealer::Seal(const std::wstring& sourceFolder) {
     for (auto& r : sealResults_)
         r = kPending;
 
-    const std::wstring destination = NextRecordFolder(historyRoot_);
+    const std::wstring historyRoot = HistoryRoot();
+    const std::wstring destination = NextRecordFolder(historyRoot);
     if (destination.empty()) {
-        platform::DebugOutput(L"Seal: no free record folder under " + historyRoot_ + L"\n");
+        platform::DebugOutput(L"Seal: no free record folder under " + historyRoot + L"\n");
         return {};
     }
-    std::wstring name = destination.substr(historyRoot_.size());
+    std::wstring name = destination.substr(historyRoot.size());
     name.pop_back();  // the slash
-    const std::wstring staging = historyRoot_ + L"." + name + L".sealing/";
+    const std::wstring staging = historyRoot + L"." + name + L".sealing/";
     platform::DeleteFolderTree(staging);  // left over by a crash
     if (!platform::MakeWholePath(staging)) {
         platform::DebugOutput(L"Seal: cannot create " + staging + L"\n");
@@ -259,13 +272,14 @@ bool CHistorySealer::Unseal(const std::wstring& recordFolder) {
     JoinAll(unsealThreads_);
     for (auto& r : unsealResults_)
         r = kPending;
-    if (!platform::MakeWholePath(tempFolder_))
+    const std::wstring temp = TempFolder();
+    if (!platform::MakeWholePath(temp))
         return false;
-    DeleteFilesIn(tempFolder_);
+    DeleteFilesIn(temp);
     const std::wstring source = WithSlash(recordFolder);
     for (int i = 0; i < kMemberCount; ++i) {
         unsealThreads_.emplace_back(
-            [this, i, sealed = source + SealedName(i), plain = tempFolder_ + PlainName(i)] {
+            [this, i, sealed = source + SealedName(i), plain = temp + PlainName(i)] {
                 int result = kMissing;
                 if (platform::FileExists(sealed)) {
                     const hlf::Status s = hlf::DecipherFile(U8(sealed), U8(plain));
@@ -291,28 +305,30 @@ bool CHistorySealer::CleanTempFolder() {
     std::lock_guard lock(sealMutex_);
     JoinAll(sealThreads_);
     JoinAll(unsealThreads_);
-    if (!platform::MakeWholePath(tempFolder_))
+    const std::wstring temp = TempFolder();
+    if (!platform::MakeWholePath(temp))
         return false;
-    DeleteFilesIn(tempFolder_);
+    DeleteFilesIn(temp);
     return true;
 }
 
 std::vector<HistoryEntry> CHistorySealer::Rescan() {
     std::vector<HistoryEntry> entries;
-    const std::wstring scratch = tempFolder_ + kListScratch;
+    const std::wstring root = HistoryRoot();
+    const std::wstring scratch = TempFolder() + kListScratch;
     if (!platform::MakeWholePath(scratch)) {
         platform::DebugOutput(L"LoadHistory: cannot create " + scratch + L"\n");
         return entries;
     }
     DeleteFilesIn(scratch);
     int copies = 0;
-    for (const auto& found : platform::FindFiles(historyRoot_, L"*.*")) {
+    for (const auto& found : platform::FindFiles(root, L"*.*")) {
         if (!found.isFolder)
             continue;
         const auto id = ParseRecordId(found.name);
         if (!id)
             continue;
-        const std::wstring info = historyRoot_ + found.name + L"/" + SealedName(2);
+        const std::wstring info = root + found.name + L"/" + SealedName(2);
         if (!platform::FileExists(info))
             continue;
         const std::wstring copy = platform::Format(L"{}ResultInfo{}.ini", scratch, copies);
@@ -359,7 +375,7 @@ std::vector<HistoryEntry> CHistorySealer::CachedHistory() const {
 }
 
 bool CHistorySealer::DeleteRecord(std::uint32_t id) {
-    const std::wstring folder = RecordFolder(historyRoot_, id);
+    const std::wstring folder = RecordFolder(HistoryRoot(), id);
     const bool existed = platform::FolderExists(folder);
     const bool deleted = existed && platform::DeleteFolderTree(folder);
     LoadHistory();

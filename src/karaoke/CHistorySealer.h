@@ -46,8 +46,8 @@ class CHistorySealer {
     CHistorySealer& operator=(const CHistorySealer&) = delete;
 
     void Configure(std::wstring historyRoot, std::wstring tempFolder);
-    const std::wstring& HistoryRoot() const { return historyRoot_; }
-    const std::wstring& TempFolder() const { return tempFolder_; }
+    std::wstring HistoryRoot() const;
+    std::wstring TempFolder() const;
 
     static std::wstring PlainName(int member);
     static std::wstring SealedName(int member);
@@ -109,6 +109,7 @@ class CHistorySealer {
     static void DeleteFilesIn(const std::wstring& folder);
     std::vector<HistoryEntry> Rescan();
 
+    mutable std::mutex configMutex_;  // guards the two folders; taken last
     std::wstring historyRoot_;
     std::wstring tempFolder_;
 

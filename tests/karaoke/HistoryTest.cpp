@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -278,6 +279,39 @@ TEST(HistoryTest, KilledWhileSealingLeavesNoHalfRecord) {
         EXPECT_EQ(sealer.LoadHistory().size(), 1u);
         EXPECT_FALSE(fs::exists(staging));
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The download manager lists from its worker threads while the user
+// interface keeps and deletes performances.
+TEST(HistoryTest, ListingFromOtherThreadsWhileSealingAndDeleting) {
+    Fixture f;
+    f.MakePerformance(L"Song");
+    CHistorySealer sealer(f.root, f.temp);
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 3; ++w) {
+        workers.emplace_back([&] {
+            while (!stop) {
+                for (const auto& e : sealer.GetHistoryList())
+                    ASSERT_GE(e.recordId, 1u);
+            }
+        });
+    }
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_FALSE(sealer.Seal(f.work).empty());
+        sealer.WaitSealed();
+    }
+    EXPECT_TRUE(sealer.DeleteRecord(2));
+    stop = true;
+    for (auto& t : workers)
+        t.join();
+    const auto list = sealer.GetHistoryList();
+    ASSERT_EQ(list.size(), 4u);
+    EXPECT_EQ(list[1].recordId, 3u);
 }
 
 }  // namespace
