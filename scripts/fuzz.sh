@@ -34,7 +34,8 @@ for t in "${targets[@]}"; do
   work="$build_dir/fuzz/$t.corpus"
   mkdir -p "$work" "$build_dir/fuzz/$t.crashes"
   echo "== $t for ${seconds}s"
+  corpora=("$work")
+  [ -n "${seeds[$t]:-}" ] && corpora+=("$top/${seeds[$t]}")
   "$build_dir/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-    -max_len=65536 -artifact_prefix="$build_dir/fuzz/$t.crashes/" \
-    "$work" "$top/${seeds[$t]}"
+    -max_len=65536 -artifact_prefix="$build_dir/fuzz/$t.crashes/" "${corpora[@]}"
 done
