@@ -77,3 +77,27 @@ function(vokari_tests name)
       PROPERTIES LABELS ${kind})
   endforeach()
 endfunction()
+
+# vokari_fuzzer(<name> SOURCE <file> [CORPUS <folder>] DEPENDS <targets>...)
+#   A libFuzzer target fuzz_<name> for a parser of outside input, built only
+#   in a clang tree configured with -DVOKARI_FUZZ=ON (scripts/fuzz.sh makes
+#   one). CORPUS is its seed folder; scripts/fuzz.sh finds it through
+#   fuzz/<target>.corpus-path in the build tree.
+function(vokari_fuzzer name)
+  if(NOT VOKARI_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "SOURCE;CORPUS" "DEPENDS" ${ARGN})
+  set(target fuzz_${name})
+  add_executable(${target} ${ARG_SOURCE})
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
+  target_compile_options(${target} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${target} PRIVATE ${ARG_DEPENDS})
+  set(corpus "")
+  if(ARG_CORPUS)
+    get_filename_component(corpus ${ARG_CORPUS} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  endif()
+  file(WRITE ${CMAKE_BINARY_DIR}/fuzz/${target}.corpus-path "${corpus}")
+endfunction()
