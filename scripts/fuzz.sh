@@ -11,7 +11,7 @@ build_dir="$top/build-fuzz"
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_markup fuzz_profile)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_markup fuzz_profile fuzz_catalogue_json fuzz_transfer_replies)
 
 # Seed corpus of each target, relative to the repository.
 declare -A seeds=([fuzz_markup]=tests/ui/markup/fuzz/corpus [fuzz_profile]=tests/platform/fuzz/corpus
