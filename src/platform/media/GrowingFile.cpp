@@ -125,10 +125,14 @@ bool GrowingFile::Publish() {
     bool ok = true;
     if (writer != nullptr) {
         ok = std::fflush(writer) == 0;
-        const long end = std::ftell(writer);
-        std::lock_guard lock(mutex_);
-        if (end > 0 && static_cast<std::uint64_t>(end) > published_) {
-            published_ = static_cast<std::uint64_t>(end);
+        // What is really in the file (a failed flush may leave less than
+        // the writer's position): readers wait exactly for that much.
+        struct stat st {};
+        if (::fstat(fd_, &st) == 0) {
+            std::lock_guard lock(mutex_);
+            if (static_cast<std::uint64_t>(st.st_size) > published_) {
+                published_ = static_cast<std::uint64_t>(st.st_size);
+            }
         }
     }
     changed_.notify_all();
