@@ -3,6 +3,7 @@
 #include <ctime>
 #include <iostream>
 
+#include "catalogue/DownloadManager.h"
 #include "karaoke/KaraokeSystem.h"
 #include "platform/debug/DebugLog.h"
 #include "platform/text/Utf.h"
@@ -58,10 +59,14 @@ bool ProgramSubsystems::FinishPendingUpdate() {
 }
 void ProgramSubsystems::DestroyVersionManager() {}
 
-void ProgramSubsystems::ClearCatalogueCache(const std::wstring&) {
-    Missing("The catalogue manager");
+void ProgramSubsystems::ClearCatalogueCache(const std::wstring& dataFolder) {
+    GetDownloadManager(dataFolder)->ClearListCache();
 }
-void ProgramSubsystems::ReleaseDownloaderManager() {}
+void ProgramSubsystems::ReleaseDownloaderManager() {
+    if (IDownloadManager* manager = PeekDownloadManager()) {
+        manager->ReleaseInstance();
+    }
+}
 
 int ProgramSubsystems::KaraokeSystemStartup(const std::wstring& historyRoot) {
     return ::KaraokeSystemStartup(historyRoot);
