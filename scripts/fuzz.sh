@@ -11,10 +11,16 @@ build_dir="$top/build-fuzz"
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_markup fuzz_profile)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_markup fuzz_profile fuzz_melody)
 
 # Seed corpus of each target, relative to the repository.
-declare -A seeds=([fuzz_markup]=tests/ui/markup/fuzz/corpus [fuzz_profile]=tests/platform/fuzz/corpus)
+declare -A seeds=(
+  [fuzz_markup]=tests/ui/markup/fuzz/corpus
+  [fuzz_profile]=tests/platform/fuzz/corpus
+  [fuzz_melody]=tests/evaluation/fuzz/corpus
+  [fuzz_catalogue_json]=tests/catalogue/fuzz/corpus-json
+  [fuzz_transfer_replies]=tests/catalogue/fuzz/corpus-replies
+)
 
 if [ ! -f "$build_dir/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S "$top" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug \

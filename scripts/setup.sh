@@ -36,11 +36,20 @@ install_packages() {
     fi
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  local sudo=()
-  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  # As a user, through sudo; sudo drops the caller's environment, so the
+  # non-interactive front end is passed through env on its command line.
+  local as_root=(env DEBIAN_FRONTEND=noninteractive)
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+      echo "setup.sh: these Debian packages are missing: ${missing[*]}" >&2
+      echo "setup.sh: run this script as root, or install sudo, to install them" >&2
+      exit 1
+    fi
+    as_root=(sudo env DEBIAN_FRONTEND=noninteractive)
+  fi
   echo "Installing: ${missing[*]}"
-  "${sudo[@]}" apt-get update -q
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+  "${as_root[@]}" apt-get update -q
+  "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
 install_packages

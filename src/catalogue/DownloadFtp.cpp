@@ -108,8 +108,10 @@ int CDownloadFtp::Probe() {
         socket_.Close();
         return rc;
     }
-    if (!Preliminary(Command("LIST " + PathBytes() + "\r\n", reply))) {
+    const int listed = Command("LIST " + PathBytes() + "\r\n", reply);
+    if (!Preliminary(listed)) {
         Diagnostic("Download: the FTP server refused the listing.\n");
+        finalFailure_ = listed >= 500;  // a permanent refusal: no second try
         rc = FailureOf(socket_);
         socket_.Close();
         return rc;
@@ -173,10 +175,12 @@ int CDownloadFtp::Attempt() {
         received_ = 0;  // no REST on this server: start the file again
     }
     const std::int64_t offset = rangeStart_ + Received();
+    int retrieved = 0;
     const bool ok = CommandExpect("TYPE I\r\n", 200) && OpenPassive(data) &&
                     (offset == 0 || CommandExpect(platform::Format("REST {}\r\n", offset), 350)) &&
-                    Preliminary(Command("RETR " + PathBytes() + "\r\n", reply));
+                    Preliminary(retrieved = Command("RETR " + PathBytes() + "\r\n", reply));
     if (!ok) {
+        finalFailure_ = retrieved >= 500;
         rc = FailureOf(socket_.LastStatus() != platform::NetStatus::Ok ? socket_ : data);
         data.Close();
         socket_.Close();

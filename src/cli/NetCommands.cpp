@@ -1,5 +1,7 @@
 #include "cli/NetCommands.h"
 
+#include "cli/Subcommand.h"
+
 #include <json/json.h>
 
 #include <atomic>
@@ -28,7 +30,7 @@ namespace cli {
 
 namespace {
 
-constexpr int kUsage = 64;
+constexpr int kUsage = 2;
 constexpr int kListWaitSeconds = 120;
 
 platform::Event& Interrupt() {
@@ -104,11 +106,11 @@ Json::Value SongJson(const CSongItem& s) {
     return v;
 }
 
-void Print(const Json::Value& v) {
+void Print(std::ostream& out, const Json::Value& v) {
     Json::StreamWriterBuilder b;
     b["indentation"] = "  ";
     b["emitUTF8"] = true;
-    std::cout << Json::writeString(b, v) << "\n";
+    out << Json::writeString(b, v) << "\n";
 }
 
 // Waits for the manager's answers on behalf of a command.
@@ -177,9 +179,9 @@ bool Number(const std::string& text, int& value) {
 
 }  // namespace
 
-int Fetch(const std::vector<std::string>& args) {
+int Fetch(std::span<const std::string> args, std::ostream& /*out*/, std::ostream& err) {
     if (args.size() != 2) {
-        std::fprintf(stderr, "usage: vokari-cli fetch URL FILE\n");
+        err << "usage: vokari-cli fetch URL FILE\n";
         return kUsage;
     }
     const std::filesystem::path file = std::filesystem::absolute(args[1]);
@@ -201,25 +203,25 @@ int Fetch(const std::vector<std::string>& args) {
     const int result = mtr.Run();
     finished = true;
     watcher.join();
-    std::fprintf(stderr, "\n");
+    err << "\n";
     if (result == kDownloadOk) {
-        std::fprintf(stderr, "saved %s\n", platform::ToUtf8(mtr.FinalPath()).c_str());
+        err << "saved " << platform::ToUtf8(mtr.FinalPath()) << "\n";
     } else if (result == kDownloadStopped) {
-        std::fprintf(stderr, "stopped; run the same command again to resume\n");
+        err << "stopped; run the same command again to resume\n";
     } else {
-        std::fprintf(stderr, "fetch failed: %s\n", Explain(result));
+        err << "fetch failed: " << Explain(result) << "\n";
     }
     return result;
 }
 
-int Catalogue(const std::vector<std::string>& args) {
+int Catalogue(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
     int page = 1, size = 10;
     bool cached = false;
     std::vector<std::string> words;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if ((args[i] == "--page" || args[i] == "--size") && i + 1 < args.size()) {
             if (!Number(args[i + 1], args[i] == "--page" ? page : size)) {
-                std::fprintf(stderr, "%s needs a number\n", args[i].c_str());
+                err << args[i] << " needs a number\n";
                 return kUsage;
             }
             ++i;
@@ -239,14 +241,13 @@ int Catalogue(const std::vector<std::string>& args) {
         kind == "type" || kind == "singer" || kind == "search" || kind == "words";
     if ((kind != "new" && kind != "hot" && kind != "types" && !needsText) ||
         (needsText && text.empty())) {
-        std::fprintf(stderr,
-                     "usage: vokari-cli catalogue new|hot|types|type ID|singer NAME|search WORDS|"
-                     "words WORDS [--page N] [--size N] [--cached]\n");
+        err << "usage: vokari-cli catalogue new|hot|types|type ID|singer NAME|search WORDS|words "
+               "WORDS [--page N] [--size N] [--cached]\n";
         return kUsage;
     }
     int typeId = 0;
     if (kind == "type" && !Number(text, typeId)) {
-        std::fprintf(stderr, "type needs a number\n");
+        err << "type needs a number\n";
         return kUsage;
     }
     Session s;
@@ -294,35 +295,35 @@ int Catalogue(const std::vector<std::string>& args) {
         const auto result = s.waiter.Wait(name);
         if (!result || *result != kDownloadOk) {
             const int code = result ? *result : kDownloadFailed;
-            std::fprintf(stderr, "catalogue request failed: %s\n", Explain(code));
+            err << "catalogue request failed: " << Explain(code) << "\n";
             return code;
         }
         if (!request(name)) {
-            std::fprintf(stderr, "catalogue request failed: %s\n", Explain(kDownloadFileError));
+            err << "catalogue request failed: " << Explain(kDownloadFileError) << "\n";
             return kDownloadFileError;
         }
     }
-    Json::Value out(Json::arrayValue);
+    Json::Value out_(Json::arrayValue);
     for (const auto& song : songs) {
-        out.append(SongJson(song));
+        out_.append(SongJson(song));
     }
     for (const auto& e : entries) {
         Json::Value v(Json::objectValue);
         v["group"] = e.group;
         v["singer"] = platform::ToUtf8(e.singer);
         v["index"] = platform::ToUtf8(e.indexText);
-        out.append(v);
+        out_.append(v);
     }
     for (const auto& w : found) {
-        out.append(platform::ToUtf8(w));
+        out_.append(platform::ToUtf8(w));
     }
-    Print(out);
+    Print(out, out_);
     return kDownloadOk;
 }
 
-int Download(const std::vector<std::string>& args) {
+int Download(std::span<const std::string> args, std::ostream& /*out*/, std::ostream& err) {
     if (args.empty()) {
-        std::fprintf(stderr, "usage: vokari-cli download SONGID...\n");
+        err << "usage: vokari-cli download SONGID...\n";
         return kUsage;
     }
     std::signal(SIGINT, OnInterrupt);
@@ -355,42 +356,42 @@ int Download(const std::vector<std::string>& args) {
             }
         }
         if (!song) {
-            std::fprintf(stderr, "%s: no such song in the catalogue\n", id8.c_str());
+            err << id8 << ": no such song in the catalogue\n";
             worst = std::max(worst, static_cast<int>(kDownloadRefused));
             continue;
         }
         if (!m.DownloadSong(*song)) {
-            std::fprintf(stderr, "%s: already downloaded or downloading\n", id8.c_str());
+            err << id8 << ": already downloaded or downloading\n";
             continue;
         }
         const auto r = s.waiter.Wait(id);
         if (!r) {
-            std::fprintf(stderr, "\n%s: no answer\n", id8.c_str());
+            err << "\n" << id8 << ": no answer\n";
             worst = std::max(worst, static_cast<int>(kDownloadFailed));
             continue;
         }
         if (*r == kDownloadStopped) {
             m.CancelSongDownload(*song);
-            std::fprintf(stderr, "\n%s: stopped; run again to resume\n", id8.c_str());
+            err << "\n" << id8 << ": stopped; run again to resume\n";
             return kDownloadStopped;
         }
-        std::fprintf(stderr, "\n%s: %s\n", id8.c_str(), Explain(*r));
+        err << "\n" << id8 << ": " << Explain(*r) << "\n";
         worst = std::max(worst, *r);
     }
     return worst;
 }
 
-int Downloads(const std::vector<std::string>& args) {
+int Downloads(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
     Session s;
     IDownloadManager& m = *s.manager;
     if (args.size() == 2 && args[0] == "delete") {
         CSongItem song;
         if (!m.FindDownloadedSong(platform::FromUtf8(args[1]), song)) {
-            std::fprintf(stderr, "%s is not downloaded\n", args[1].c_str());
+            err << args[1] << " is not downloaded\n";
             return kDownloadFileError;
         }
         m.DeleteDownloadedSong(song, true);
-        std::fprintf(stderr, "deleted %s\n", args[1].c_str());
+        err << "deleted " << args[1] << "\n";
         return kDownloadOk;
     }
     std::vector<CSongItem> songs;
@@ -404,15 +405,36 @@ int Downloads(const std::vector<std::string>& args) {
     } else if (args.empty()) {
         m.GetDownloadedSongs(0, 0, songs, last);
     } else {
-        std::fprintf(stderr, "usage: vokari-cli downloads [--search WORDS] | delete SONGID\n");
+        err << "usage: vokari-cli downloads [--search WORDS] | delete SONGID\n";
         return kUsage;
     }
-    Json::Value out(Json::arrayValue);
+    Json::Value out_(Json::arrayValue);
     for (const auto& song : songs) {
-        out.append(SongJson(song));
+        out_.append(SongJson(song));
     }
-    Print(out);
+    Print(out, out_);
     return kDownloadOk;
 }
+
+namespace {
+
+const bool kRegistered =
+    RegisterSubcommand({"fetch", "download one file over HTTP or FTP, resuming a partial one",
+                        "usage: vokari-cli fetch URL FILE\n"
+                        "Exit code: 0 done, 1 no internet connection, 2 transfer failed,\n"
+                        "3 refused by the server, 4 stopped (Ctrl-C), 5 local file error.\n",
+                        &Fetch}) &&
+    RegisterSubcommand({"catalogue", "print catalogue records as JSON",
+                        "usage: vokari-cli catalogue new|hot|types|type ID|singer NAME|"
+                        "search WORDS|words WORDS [--page N] [--size N] [--cached]\n"
+                        "Exit code: the request's result code (0 done, 1-5 as for fetch).\n",
+                        &Catalogue}) &&
+    RegisterSubcommand({"download", "download songs of the catalogue by id",
+                        "usage: vokari-cli download SONGID...\n", &Download}) &&
+    RegisterSubcommand({"downloads", "list, search or delete the downloaded songs",
+                        "usage: vokari-cli downloads [--search WORDS] | delete SONGID\n",
+                        &Downloads});
+
+}  // namespace
 
 }  // namespace cli

@@ -1,6 +1,7 @@
 #include "karaoke/HistoryService.h"
 
 #include "karaoke/context/KaraokeContext.h"
+#include "karaoke/context/LyricFile.h"
 #include "karaoke/context/SingleTon.h"
 
 namespace {

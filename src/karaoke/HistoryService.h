@@ -17,7 +17,8 @@ CHistorySealer* GetHistorySealer();
 void DeleteHistorySealer();
 
 // Fills the history's steps of the seams: loadHistory, unsealRecord,
-// finishHistoryWork and deleteHistorySealer.
+// finishHistoryWork and deleteHistorySealer; also installs the container
+// decipher into the evaluation layer's lyric reader.
 void AddHistorySeams(KaraokeSystemSeams& seams);
 
 // The end of a live performance: writes "ResultInfo.ini" into the

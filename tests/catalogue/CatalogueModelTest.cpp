@@ -8,6 +8,8 @@
 #include "catalogue/CatalogueJson.h"
 #include "catalogue/CatalogueNames.h"
 #include "catalogue/DownloadManager.h"
+#include "catalogue/HistoryPerformanceStore.h"
+#include "karaoke/CHistorySealer.h"
 #include "platform/folders/Folders.h"
 #include "platform/net/ChildProcess.h"
 #include "platform/text/Utf.h"
@@ -478,4 +480,34 @@ TEST(DownloadList, KillDuringARewriteKeepsTheList) {
         EXPECT_TRUE(songs.size() == 1 || songs.size() == 400) << songs.size();
     }
     ::unsetenv("VOKARI_REWRITE_LIST");
+}
+
+TEST_F(Manager, PagesTheKaraokeHistory) {
+    const std::wstring root = dir.Folder() + L"KTV/";
+    const std::wstring temp = dir.Folder() + L"temp/";
+    const std::wstring source = dir.Folder() + L"take/";
+    platform::MakeWholePath(root);
+    platform::MakeWholePath(source);
+    CHistorySealer sealer(root, temp);
+    for (const wchar_t* id : {L"12300", L"12301"}) {
+        ASSERT_TRUE(CHistorySealer::WriteInfoFile(source, L"Title " + std::wstring(id),
+                                                  source + L"x.lrc", id));
+        ASSERT_FALSE(sealer.Seal(source).empty());
+        sealer.WaitSealed();
+    }
+    CHistoryPerformanceStore store(sealer);
+    auto m = Make(&store);
+    std::vector<CSongItem> page;
+    bool last = false;
+    ASSERT_TRUE(m->GetPerformances(1, 10, page, last));
+    ASSERT_EQ(page.size(), 2u);
+    EXPECT_TRUE(last);
+    EXPECT_EQ(page[1].kind, 1);
+    EXPECT_EQ(page[1].songId, L"12301");
+    EXPECT_EQ(page[1].title, L"Title 12301");
+    EXPECT_EQ(page[1].recordNumber, 2u);
+    EXPECT_TRUE(m->DeletePerformance(page[0]));
+    ASSERT_TRUE(m->GetPerformances(0, 0, page, last));
+    ASSERT_EQ(page.size(), 1u);
+    EXPECT_EQ(page[0].songId, L"12301");
 }

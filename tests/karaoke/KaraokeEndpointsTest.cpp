@@ -147,4 +147,118 @@ TEST(KaraokeEndpoints, ALivePerformanceOnVirtualCardsRecordsVoiceOverTheDecodedT
     std::filesystem::remove_all(tmp, ec);
 }
 
+class VirtualCards : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::random_device rd;
+        tmp_ = std::filesystem::temp_directory_path() /
+               ("vokari-virtual-cards-" + std::to_string(rd()));
+        std::filesystem::create_directories(tmp_);
+        track_ = tmp_ / "track.wav";
+        CWaveFileWriter writer(WaveFormat{}, false);
+        ASSERT_TRUE(writer.Open(W(track_)));
+        std::vector<std::uint8_t> block(3072, 0);
+        for (int k = 0; k < 250; ++k) {  // 4 s of silence
+            while (!writer.PushBlock(block.data())) {
+                std::this_thread::yield();
+            }
+        }
+        writer.Close();
+        microphone_->SetCaptureSamples(std::vector<std::int16_t>(2 * 4800, 500), true);
+        using platform::AudioDirection;
+        using platform::AudioEndpoint;
+        AudioEndpoint::SetDefault(AudioDirection::Capture,
+                                  AudioEndpoint::Virtual(AudioDirection::Capture, microphone_));
+        AudioEndpoint::SetDefault(AudioDirection::Render,
+                                  AudioEndpoint::Virtual(AudioDirection::Render, speakers_));
+        SetKaraokeEngineFactory(nullptr);
+        CKaraokeContext* context = GetKaraokeContext();
+        context->SetReplay(false);
+        context->SetBlockDuration(16);
+        context->SetTempFolder(W(tmp_ / "KTV_Temp"));
+        context->SetProgramFolder(W(tmp_));
+        context->SetMusicPath(W(track_));
+    }
+    void TearDown() override {
+        platform::AudioEndpoint::SetDefault(platform::AudioDirection::Capture, nullptr);
+        platform::AudioEndpoint::SetDefault(platform::AudioDirection::Render, nullptr);
+        std::error_code ec;
+        std::filesystem::remove_all(tmp_, ec);
+    }
+    void OpenReady(KaraokeController& controller) {
+        controller.SetListener(&events_);
+        controller.Open();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!controller.IsReady() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ASSERT_TRUE(controller.IsReady());
+    }
+
+    std::filesystem::path tmp_;
+    std::filesystem::path track_;
+    std::shared_ptr<platform::VirtualAudioDevice> microphone_ =
+        std::make_shared<platform::VirtualAudioDevice>("microphone");
+    std::shared_ptr<platform::VirtualAudioDevice> speakers_ =
+        std::make_shared<platform::VirtualAudioDevice>("speakers");
+    Events events_;
+};
+
+TEST_F(VirtualCards, ARefusedFormatFailsThePlayAndLeavesNothingOpen) {
+    struct Case {
+        const char* name;
+        bool refuseCapture;
+        bool refuseRender;
+    };
+    for (const Case c : {Case{"microphone", true, false}, Case{"speakers", false, true}}) {
+        SCOPED_TRACE(c.name);
+        microphone_->RefuseFormat(c.refuseCapture);
+        speakers_->RefuseFormat(c.refuseRender);
+        KaraokeController controller;
+        OpenReady(controller);
+        controller.Play();
+        EXPECT_EQ(controller.PlayerState(), KaraokePlayer::kStateStopped);
+        EXPECT_EQ(std::filesystem::file_size(tmp_ / "KTV_Temp" / "Mixed.wav"), 46u)
+            << "the recording was closed with its header";
+        EXPECT_FALSE(microphone_->Running());
+        EXPECT_FALSE(speakers_->Running());
+        microphone_->RefuseFormat(false);
+        speakers_->RefuseFormat(false);
+        controller.Play();  // the devices are free again
+        EXPECT_EQ(controller.PlayerState(), KaraokePlayer::kStatePlaying);
+        controller.Stop();
+        controller.CloseSources();
+        controller.CloseSourceFiles();
+    }
+}
+
+TEST_F(VirtualCards, PauseGivesTheDevicesUpAndResumeOpensThemAgain) {
+    KaraokeController controller;
+    OpenReady(controller);
+    controller.Play();
+    ASSERT_EQ(controller.PlayerState(), KaraokePlayer::kStatePlaying);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (controller.GetPosition() < 320 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    controller.Pause();
+    EXPECT_EQ(controller.PlayerState(), KaraokePlayer::kStatePaused);
+    EXPECT_FALSE(microphone_->Running());
+    EXPECT_FALSE(speakers_->Running());
+    const std::int64_t at = controller.GetPosition();
+    EXPECT_GE(at, 320);
+    controller.Resume();
+    EXPECT_EQ(controller.PlayerState(), KaraokePlayer::kStatePlaying);
+    EXPECT_EQ(microphone_->Initializations(), 2u);
+    EXPECT_EQ(speakers_->Initializations(), 2u);
+    while (controller.GetPosition() < at + 160 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_GE(controller.GetPosition(), at + 160) << "the music goes on from where it paused";
+    controller.Stop();
+    EXPECT_EQ(events_.All(), (std::vector<int>{1, 1, 2, 2, 1, 1, 3, 3}));
+    controller.CloseSources();
+    controller.CloseSourceFiles();
+}
+
 }  // namespace

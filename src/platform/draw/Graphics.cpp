@@ -421,4 +421,3 @@ std::wstring ResolveFontFamily(const std::wstring& family) {
 }
 
 }  // namespace platform
-

@@ -91,6 +91,12 @@ bool IsSuperUser() noexcept {
     return geteuid() == 0;
 }
 
+void ChildProcess::Interrupt() {
+    if (IsRunning()) {
+        kill(pid_, SIGINT);
+    }
+}
+
 void ChildProcess::Kill() {
     if (IsRunning()) {
         kill(pid_, SIGKILL);

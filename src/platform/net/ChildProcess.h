@@ -21,6 +21,8 @@ class ChildProcess {
     // SIGTERM, then SIGKILL after graceMs; reaps the child. Returns its
     // exit status (-1 when it was killed or never ran).
     int Stop(int graceMs = 3000);
+    // Sends SIGINT, as Ctrl-C in a terminal would.
+    void Interrupt();
     // Ends the child at once with SIGKILL and reaps it.
     void Kill();
     // Waits for the child to end by itself (timeoutMs < 0: for ever);

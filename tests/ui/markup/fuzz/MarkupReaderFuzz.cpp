@@ -30,7 +30,7 @@ std::size_t Walk(CXmlNode node) {
 }
 
 class Collector : public IProfileParserListener {
-public:
+  public:
     ~Collector() override {
         if (root) {
             root->Release();
