@@ -1,8 +1,6 @@
 #include "karaoke/HistoryService.h"
 
-#include "evaluation/LyricText.h"
 #include "karaoke/context/KaraokeContext.h"
-#include "karaoke/context/LyricFile.h"
 #include "karaoke/context/SingleTon.h"
 
 namespace {
@@ -29,9 +27,6 @@ void DeleteHistorySealer() {
 }  // the destructor joins
 
 void AddHistorySeams(KaraokeSystemSeams& seams) {
-    // The reference melody reads lyric files below this layer; give it the
-    // container's decipher.
-    evaluation::SetLyricContainerDecipher(&DecipherLyricContainer);
     seams.loadHistory = [](const std::wstring& historyRoot) {
         CHistorySealer* sealer = GetHistorySealer();
         if (sealer == nullptr)

@@ -2,10 +2,8 @@
 
 #include <filesystem>
 
-#include "evaluation/LyricText.h"
 #include "karaoke/HistoryService.h"
 #include "karaoke/TempDir.h"
-#include "karaoke/context/HlfContainer.h"
 #include "karaoke/context/KaraokeContext.h"
 #include "platform/text/Utf.h"
 
@@ -38,19 +36,6 @@ TEST(HistoryServiceTest, KeepListReplayDelete) {
 
     KaraokeSystemSeams seams;
     AddHistorySeams(seams);
-    {
-        // The melody's lyric reader now opens sealed lyric files.
-        const std::string text = "[00:01.00]x";
-        std::vector<std::uint8_t> sealed;
-        ASSERT_EQ(hlf::EncipherContainer(
-                      {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, sealed),
-                  hlf::Status::Ok);
-        testing_support::WriteBytes(dir.Path() / "sealed.lrc", sealed);
-        std::string bytes;
-        EXPECT_EQ(evaluation::ReadLyricFileBytes(dir.WFolder() + L"sealed.lrc", bytes),
-                  evaluation::LyricTextResult::kOk);
-        EXPECT_EQ(bytes, text);
-    }
     const std::wstring record = KeepPerformance(*context);
     ASSERT_EQ(record, root + L"0000000001/");
     EXPECT_EQ(context->GetRecordFolder(), record);
@@ -71,7 +56,6 @@ TEST(HistoryServiceTest, KeepListReplayDelete) {
     EXPECT_TRUE(GetHistoryList().empty());
     seams.deleteHistorySealer();
     DeleteKaraokeContext();
-    evaluation::SetLyricContainerDecipher(nullptr);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <thread>
 
-#include "evaluation/LyricText.h"
 #include "karaoke/TempDir.h"
 #include "karaoke/context/CAESCryptor.h"
 #include "karaoke/context/LyricFile.h"
@@ -227,31 +226,6 @@ TEST(HlfContainerTest, LyricBytesComeDecipheredOrAsTheyAre) {
     EXPECT_EQ(ReadLyricBytes(dir.WFolder() + L"badpad.lrc", out), Status::BadPadding);
     EXPECT_TRUE(out.empty());
     EXPECT_EQ(ReadLyricBytes(dir.WFolder() + L"missing.lrc", out), Status::ReadFailure);
-}
-
-}  // namespace
-
-namespace {
-
-// The melody reader of the evaluation layer reads sealed lyric files
-// through the decipher installed from here.
-TEST(HlfContainerTest, EvaluationLyricReaderUsesTheContainerDecipher) {
-    TempDir dir;
-    const std::string text = "[00:01.00]<00:01.00>(A4)Hi";
-    const std::vector<std::uint8_t> plain(text.begin(), text.end());
-    std::vector<std::uint8_t> sealed;
-    ASSERT_EQ(hlf::EncipherContainer(plain, sealed), Status::Ok);
-    WriteBytes(dir.Path() / "sealed.lrc", sealed);
-    evaluation::SetLyricContainerDecipher(&DecipherLyricContainer);
-    std::string bytes;
-    EXPECT_EQ(evaluation::ReadLyricFileBytes(dir.WFolder() + L"sealed.lrc", bytes),
-              evaluation::LyricTextResult::kOk);
-    EXPECT_EQ(bytes, text);
-    sealed.back() ^= 1;
-    WriteBytes(dir.Path() / "broken.lrc", sealed);
-    EXPECT_EQ(evaluation::ReadLyricFileBytes(dir.WFolder() + L"broken.lrc", bytes),
-              evaluation::LyricTextResult::kContainerInvalid);
-    evaluation::SetLyricContainerDecipher(nullptr);
 }
 
 }  // namespace
