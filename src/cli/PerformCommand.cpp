@@ -42,7 +42,8 @@ constexpr int kExitMissingInput = 3;
 constexpr int kExitNoMelody = 4;
 constexpr int kExitUnwritable = 5;
 constexpr int kReadyTimeoutMs = 120000;
-constexpr int kTickTimeoutMs = 20000;
+constexpr int kTickTimeoutMs = 50;
+constexpr int kStallLimitMs = 30000;
 
 const char kUsage[] =
     "usage: vokari-cli perform --music FILE --lyric FILE --voice FILE --out DIR\n"
@@ -340,9 +341,14 @@ int RunPerform(std::span<const std::string> args, std::ostream& out, std::ostrea
     if (clock != nullptr) {
         // As fast as the machine allows: one period at a time, microphone
         // first, then the speakers.
+        // A tick that times out is the render side having ended at the
+        // song's end (it moves nothing more); only a long run of them is a
+        // stall.
         int stalls = 0;
         while (!(ended = listener.Ended().Wait(0))) {
-            if (!clock->Tick(1, kTickTimeoutMs) && ++stalls > 3) {
+            if (clock->Tick(1, kTickTimeoutMs)) {
+                stalls = 0;
+            } else if (++stalls * kTickTimeoutMs > kStallLimitMs) {
                 break;
             }
         }
