@@ -44,6 +44,9 @@ constexpr int kExitNoMelody = 4;
 constexpr int kExitUnwritable = 5;
 constexpr int kReadyTimeoutMs = 120000;
 constexpr int kTickTimeoutMs = 50;
+// Periods per tick of the virtual sound cards when running as fast as
+// possible: the microphone moves them all, then the speakers.
+constexpr unsigned kPeriodsPerTick = 4;
 constexpr int kStallLimitMs = 30000;
 
 const char kUsage[] =
@@ -339,8 +342,7 @@ int RunPerform(std::span<const std::string> args, std::ostream& out, std::ostrea
     }
     bool ended = false;
     if (clock != nullptr) {
-        // As fast as the machine allows: one period at a time, microphone
-        // first, then the speakers.
+        // As fast as the machine allows, a few periods at a time.
         // A tick that times out is the render side having ended at the
         // song's end (it moves nothing more); only a long run of them is a
         // stall.
@@ -352,12 +354,13 @@ int RunPerform(std::span<const std::string> args, std::ostream& out, std::ostrea
         int stalls = 0;
         while (!(ended = listener.Ended().Wait(0))) {
             const std::uint64_t requested = mixer->BlockCounter() / SoundMixer::kRefillBlocks;
-            for (int waited = 0;
-                 mixer->CompletedRefills() - refillBase < requested && waited < kStallLimitMs;
-                 ++waited) {
-                platform::SleepMs(1);
+            const auto waitUntil =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(kStallLimitMs);
+            while (mixer->CompletedRefills() - refillBase < requested &&
+                   std::chrono::steady_clock::now() < waitUntil) {
+                std::this_thread::yield();
             }
-            if (clock->Tick(1, kTickTimeoutMs)) {
+            if (clock->Tick(kPeriodsPerTick, kTickTimeoutMs)) {
                 stalls = 0;
             } else if (++stalls * kTickTimeoutMs > kStallLimitMs) {
                 break;
