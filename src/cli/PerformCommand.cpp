@@ -81,29 +81,6 @@ std::wstring W(const std::string& s) {
     return platform::FromUtf8(s);
 }
 
-// The program's own parts, with the score engine as the evaluation.
-class PerformFactory final : public IKaraokeEngineFactory {
-  public:
-    explicit PerformFactory(IKaraokeEngineFactory& base) : base_(base) {}
-    std::unique_ptr<SoundMixer> CreateMixer() override { return base_.CreateMixer(); }
-    std::unique_ptr<ICaptureClient> CreateCapture(SoundMixer& mixer) override {
-        return base_.CreateCapture(mixer);
-    }
-    std::unique_ptr<IRenderClient> CreateRender(SoundMixer& mixer) override {
-        return base_.CreateRender(mixer);
-    }
-    AudioResult ResolveMedia(const std::wstring& path,
-                             std::shared_ptr<const platform::MediaSource>* source,
-                             std::int64_t* durationMs) override {
-        return base_.ResolveMedia(path, source, durationMs);
-    }
-    IKaraokeEvaluation* Evaluation() override { return &GetScoreEngineEvaluation(); }
-    IKeyShifterModule* KeyShifter() override { return base_.KeyShifter(); }
-
-  private:
-    IKaraokeEngineFactory& base_;
-};
-
 class EndOfSong final : public IKaraokeControllerListener {
   public:
     void OnPlayerEvent(int event) override {
@@ -238,6 +215,9 @@ int RunPerform(std::span<const std::string> args, std::ostream& out, std::ostrea
         return Fail(err, kExitMissingInput, "voice file '" + voice + "' " + why);
     }
     Restore restore;
+    // The engine's diagnostic lines are not for the user: only the lateness
+    // of the monitored voice is kept from them.
+    auto lateness = std::make_unique<LatenessSink>();
     CMelody& melody = GetMelody();
     melody.SetKey(0);
     if (!melody.Load(W(lyric)) || !melody.HasNotes()) {
@@ -293,8 +273,7 @@ int RunPerform(std::span<const std::string> args, std::ostream& out, std::ostrea
                               AudioEndpoint::Virtual(AudioDirection::Capture, microphone));
     AudioEndpoint::SetDefault(AudioDirection::Render,
                               AudioEndpoint::Virtual(AudioDirection::Render, speakers));
-    PerformFactory factory(GetKaraokeEngineFactory());
-    SetKaraokeEngineFactory(&factory);
+    SetKaraokeEngineFactory(nullptr);  // the program's own parts, the score engine with them
 
     CKaraokeContext* context = GetKaraokeContext();
     KaraokeController* controller = GetKaraokeController();
@@ -311,9 +290,6 @@ int RunPerform(std::span<const std::string> args, std::ostream& out, std::ostrea
         return Fail(err, kExitMissingInput, "the input files cannot be opened");
     }
 
-    // The engine's diagnostic lines are not for the user: only the lateness
-    // of the monitored voice is kept from them.
-    auto lateness = std::make_unique<LatenessSink>();
     EndOfSong listener;
     const auto started = std::chrono::steady_clock::now();
     controller->SetListener(&listener);
