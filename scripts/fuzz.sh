@@ -13,6 +13,7 @@ seconds=${1:-60}
 shift || true
 targets=("$@")
 
+"$here/setup.sh" --packages-only
 if [ ! -f "$build_dir/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S "$top" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DVOKARI_FUZZ=ON -DVOKARI_TESTS=ON

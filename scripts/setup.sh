@@ -2,7 +2,8 @@
 # Installs every Debian package Vokari needs (only what is missing), then
 # configures and builds one tree.
 #
-#   scripts/setup.sh [--build-dir DIR] [--sanitize] [--release] [--no-build] [-- cmake args]
+#   scripts/setup.sh [--build-dir DIR] [--sanitize] [--release] [--no-build]
+#                    [--packages-only] [-- cmake args]
 #
 # Safe to run again: an installed machine and a configured tree are left as
 # they are, and the build only rebuilds what changed.
@@ -14,6 +15,7 @@ build_dir="$top/build"
 build_type=RelWithDebInfo
 sanitize=OFF
 do_build=1
+packages_only=0
 extra=()
 
 while [ $# -gt 0 ]; do
@@ -22,6 +24,7 @@ while [ $# -gt 0 ]; do
     --sanitize) sanitize=ON; build_type=Debug; shift ;;
     --release) build_type=Release; shift ;;
     --no-build) do_build=0; shift ;;
+    --packages-only) packages_only=1; shift ;;
     --) shift; extra=("$@"); break ;;
     *) echo "setup.sh: unknown argument '$1'" >&2; exit 2 ;;
   esac
@@ -52,12 +55,24 @@ install_packages() {
   "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-install_packages
+# The number tests check that a comma-decimal locale changes nothing; it
+# has to exist for that.
+generate_test_locale() {
+  locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$' && return 0
+  [ "$(id -u)" -eq 0 ] || return 0
+  [ -f /etc/locale.gen ] || return 0
+  sed -i 's/^# *\(de_DE\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
+}
 
-if [ ! -f "$build_dir/build.ninja" ] || [ -n "${extra[*]:-}" ]; then
-  cmake -S "$top" -B "$build_dir" -G Ninja \
-    -DCMAKE_BUILD_TYPE="$build_type" -DVOKARI_SANITIZE="$sanitize" "${extra[@]}"
-fi
+install_packages
+generate_test_locale
+[ "$packages_only" -eq 1 ] && exit 0
+
+# Configuring every time is cheap and makes changed flags take effect.
+cmake -S "$top" -B "$build_dir" -G Ninja \
+  -DCMAKE_BUILD_TYPE="$build_type" -DVOKARI_SANITIZE="$sanitize" "${extra[@]}" >/dev/null
 if [ "$do_build" -eq 1 ]; then
   cmake --build "$build_dir"
 fi

@@ -3,6 +3,7 @@
 #include <ctime>
 #include <iostream>
 
+#include "catalogue/DownloadManager.h"
 #include "evaluation/Melody.h"
 #include "evaluation/ScoreEngine.h"
 #include "karaoke/HistoryService.h"
@@ -83,8 +84,8 @@ bool ProgramSubsystems::FinishPendingUpdate() {
 }
 void ProgramSubsystems::DestroyVersionManager() {}
 
-void ProgramSubsystems::ClearCatalogueCache(const std::wstring&) {
-    Missing("The catalogue manager");
+void ProgramSubsystems::ClearCatalogueCache(const std::wstring& dataFolder) {
+    GetDownloadManager(dataFolder)->ClearListCache();
 }
 void ProgramSubsystems::ReleaseDownloaderManager() {
     if (IDownloadManager* manager = PeekDownloadManager()) {
@@ -92,18 +93,19 @@ void ProgramSubsystems::ReleaseDownloaderManager() {
     }
 }
 
-IDownloadManager* ProgramSubsystems::OpenDownloadManager(const std::wstring& baseFolder) {
-    if (IDownloadManager* manager = PeekDownloadManager()) {
-        return manager;
+namespace {
+// The manager of the process is the catalogue's own class.
+void PlugPerformances(IDownloadManager* manager, IPerformanceStore* store) {
+    if (auto* downloader = dynamic_cast<CDownloaderManager*>(manager)) {
+        downloader->SetPerformanceStore(store);
     }
-    DownloadManagerSettings settings;
-    std::wstring folder = baseFolder;
-    if (!folder.empty() && folder.back() != L'/') {
-        folder += L'/';
-    }
-    settings.servers = LoadCatalogueServers(folder);
-    settings.performances = performances_.get();
-    return GetDownloadManager(folder, 20, 3, &settings);
+}
+}  // namespace
+
+IDownloadManager* ProgramSubsystems::OpenDownloadManager(const std::wstring& dataFolder) {
+    IDownloadManager* manager = GetDownloadManager(dataFolder);
+    PlugPerformances(manager, performances_.get());
+    return manager;
 }
 
 KaraokeSystemSeams ProgramSubsystems::ComposeKaraokeSeams() {
@@ -126,13 +128,16 @@ int ProgramSubsystems::KaraokeSystemStartup(const std::wstring& historyRoot) {
     const int result = ::KaraokeSystemStartup(historyRoot);
     if (CHistorySealer* sealer = GetHistorySealer()) {
         performances_ = std::make_unique<CHistoryPerformanceStore>(*sealer);
+        // The cache expiry of start-up may have created the manager already.
+        PlugPerformances(PeekDownloadManager(), performances_.get());
     }
     return result;
 }
 int ProgramSubsystems::KaraokeSystemShutdown() {
-    // The manager's workers page the performances through the sealer.
+    // The store pages through the sealer, which shut-down deletes; the
+    // manager itself may live on until its own release.
     if (performances_) {
-        ReleaseDownloaderManager();
+        PlugPerformances(PeekDownloadManager(), nullptr);
         performances_.reset();
     }
     const int result = ::KaraokeSystemShutdown();

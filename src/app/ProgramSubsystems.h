@@ -46,11 +46,11 @@ class ProgramSubsystems : public IAppSeams {
     // message box.
     KaraokeSystemSeams ComposeKaraokeSeams();
 
-    // The process's catalogue client (created on first use in baseFolder,
-    // with the servers of its "catalogue.ini", as GetDownloadManager), which pages
-    // and deletes the kept performances of the history once the karaoke
-    // subsystem has started. It goes before the history sealer at shut-down.
-    IDownloadManager* OpenDownloadManager(const std::wstring& baseFolder);
+    // The process's catalogue client (GetDownloadManager of the data
+    // folder), which pages and deletes the kept performances of the history
+    // while the karaoke subsystem runs; it is unplugged from them before
+    // the history sealer goes at shut-down.
+    IDownloadManager* OpenDownloadManager(const std::wstring& dataFolder);
 
     // The loaded dictionary, or null.
     const CLanguageDictionary* Dictionary() const { return dictionary_.get(); }

@@ -85,7 +85,7 @@ CatalogueServers LoadCatalogueServers(const std::wstring& dataFolder) {
 
 CDownloaderManager::CDownloaderManager(const std::wstring& baseFolder, int cataloguePoolSize,
                                        int songPoolSize, const DownloadManagerSettings& settings)
-    : settings_(settings) {
+    : settings_(settings), performances_(settings.performances) {
     baseFolder_ = baseFolder.empty() ? platform::ProgramFolder() : WithSlash(baseFolder);
     songFolder_ = baseFolder_ + L"Vokari/song/";
     listFolder_ = baseFolder_ + L"Vokari/list/";
@@ -712,10 +712,11 @@ bool CDownloaderManager::DeleteDownloadedSong(const CSongItem& song, bool delete
         downloaded_.erase(it);
         SaveDownloadList();
     }
-    if (deleteAll && settings_.performances != nullptr) {
-        for (const auto& p : settings_.performances->ListPerformances()) {
+    IPerformanceStore* store = performances_;
+    if (deleteAll && store != nullptr) {
+        for (const auto& p : store->ListPerformances()) {
             if (p.songId == song.songId) {
-                settings_.performances->DeletePerformance(p.recordId);
+                store->DeletePerformance(p.recordId);
             }
         }
     }
@@ -725,8 +726,8 @@ bool CDownloaderManager::DeleteDownloadedSong(const CSongItem& song, bool delete
 bool CDownloaderManager::GetPerformances(int page, int pageSize, std::vector<CSongItem>& records,
                                          bool& lastPage) {
     std::vector<CSongItem> all;
-    if (settings_.performances != nullptr) {
-        for (const auto& p : settings_.performances->ListPerformances()) {
+    if (IPerformanceStore* store = performances_) {
+        for (const auto& p : store->ListPerformances()) {
             CSongItem item;
             item.kind = 1;
             item.songId = p.songId;
@@ -742,8 +743,8 @@ bool CDownloaderManager::GetPerformances(int page, int pageSize, std::vector<CSo
 }
 
 bool CDownloaderManager::DeletePerformance(const CSongItem& record) {
-    return settings_.performances != nullptr &&
-           settings_.performances->DeletePerformance(record.recordNumber);
+    IPerformanceStore* store = performances_;
+    return store != nullptr && store->DeletePerformance(record.recordNumber);
 }
 
 // ---- icons and update packages

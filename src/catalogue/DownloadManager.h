@@ -1,6 +1,7 @@
 #pragma once
 // The catalogue client: catalogue requests with their cache files, icon
 // and song downloads on two worker pools, and the list of downloaded songs.
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -162,6 +163,10 @@ class CDownloaderManager final : public IDownloadManager, public IDownloadTaskFi
                               const std::wstring& file) override;
     void OnTaskDone(CDownloadTask* task) override;
 
+    // The history the performance pages read (null: none). Whoever owns
+    // the history plugs it in; it must outlive the manager or be unplugged.
+    void SetPerformanceStore(IPerformanceStore* store) noexcept { performances_ = store; }
+
     const std::wstring& SongFolder() const noexcept { return songFolder_; }
     const std::wstring& ListFolder() const noexcept { return listFolder_; }
     const std::wstring& DownloadFolder() const noexcept { return downloadFolder_; }
@@ -208,6 +213,7 @@ class CDownloaderManager final : public IDownloadManager, public IDownloadTaskFi
     std::vector<CSongItem> downloaded_;
 
     DownloadManagerSettings settings_;
+    std::atomic<IPerformanceStore*> performances_{nullptr};
     std::unique_ptr<CWorkerPool> cataloguePool_;
     std::unique_ptr<CWorkerPool> songPool_;
 };

@@ -80,34 +80,16 @@ void CPitchEvaluator::AdvanceReference() {
 }
 
 int CPitchEvaluator::LivePitch(float hz, float peak) {
-    int code = evaluation::HopPitchCode(hz);
+    int next = kNoPitch;
     if (reference_ == kNoPitch) {
-        code = kNoPitch;
         for (int i = current_; i < count_; ++i) {
             if (!evaluation::IsRest(melody_[i])) {
-                code = evaluation::MelodyPitch(melody_[i]);
+                next = evaluation::MelodyPitch(melody_[i]);
                 break;
             }
         }
-    } else {
-        while (code - reference_ > 24) {
-            code -= 48;
-        }
-        while (reference_ - code > 24) {
-            code += 48;
-        }
     }
-    if (code < evaluation::kLowestPitchCode) {
-        code = evaluation::kLowestPitchCode;
-    }
-    ring_[ringIndex_] = code;
-    const int average = (ring_[0] + ring_[1] + ring_[2]) / 3;
-    ring_[ringIndex_] = average;
-    ringIndex_ = (ringIndex_ + 1) % 3;
-    if (peak < static_cast<float>(evaluation::kLiveFloor)) {
-        return kNoPitch;
-    }
-    return average;
+    return live_.Next(evaluation::HopPitchCode(hz), reference_, next, peak);
 }
 
 int CPitchEvaluator::ProcessHop(const short* hop) {
@@ -227,8 +209,10 @@ int CEvaluationEngine::Init(const MelodyEntry* melody, int count, int sampleRate
     if (channels != 1 && channels != 2) {
         return evaluation::kEvalBadChannels;
     }
-    if (melody == nullptr || count <= 0) {
-        return evaluation::kEvalEmptyMelody;
+    if (melody == nullptr || count <= 0 || std::none_of(melody, melody + count, [](MelodyEntry e) {
+            return !evaluation::IsRest(e);
+        })) {
+        return evaluation::kEvalEmptyMelody;  // rests only: nothing to sing or score
     }
     rate_ = sampleRate;
     channels_ = channels;

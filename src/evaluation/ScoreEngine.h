@@ -30,6 +30,7 @@
 #include "dsp/SampleRateConverter.h"
 #include "dsp/VoiceEffectChain.h"
 #include "evaluation/FrameRow.h"
+#include "evaluation/LivePitch.h"
 #include "evaluation/Melody.h"
 #include "evaluation/MelodyEntry.h"
 #include "evaluation/NoteScorer.h"
@@ -105,8 +106,7 @@ class CPitchEvaluator {
     int current_ = 0;
     int next_ = 1;
     int reference_ = evaluation::kNoPitch;
-    int ring_[3] = {0, 0, 0};
-    int ringIndex_ = 0;
+    evaluation::CLivePitch live_;
 };
 
 // One performance's evaluation state (the engine functions).

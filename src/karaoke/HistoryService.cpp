@@ -1,7 +1,6 @@
 #include "karaoke/HistoryService.h"
 
 #include "karaoke/context/KaraokeContext.h"
-#include "karaoke/context/LyricFile.h"
 #include "karaoke/context/SingleTon.h"
 
 namespace {

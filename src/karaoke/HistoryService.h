@@ -17,8 +17,7 @@ CHistorySealer* GetHistorySealer();
 void DeleteHistorySealer();
 
 // Fills the history's steps of the seams: loadHistory, unsealRecord,
-// finishHistoryWork and deleteHistorySealer; also installs the container
-// decipher into the evaluation layer's lyric reader.
+// finishHistoryWork and deleteHistorySealer.
 void AddHistorySeams(KaraokeSystemSeams& seams);
 
 // The end of a live performance: writes "ResultInfo.ini" into the

@@ -5,6 +5,7 @@
 #include "audio/CWASAPICapture.h"
 #include "audio/CWASAPIRender.h"
 #include "dsp/PitchShifter.h"
+#include "karaoke/ScoreEngineEvaluation.h"
 #include "platform/audio/AudioEndpoint.h"
 #include "platform/media/MediaSource.h"
 #include "platform/text/Utf.h"
@@ -23,8 +24,7 @@ class ProgramKeyShifter final : public IKeyShifterModule {
 
 // The program's own parts: the mixer binding the device library, the
 // clients on the default endpoints, media files opened by the decoder
-// library, the key shifter. The singing evaluation is installed by the
-// evaluation engine when it exists.
+// library, the key shifter, the score engine as the singing evaluation.
 class ProgramEngineFactory final : public IKaraokeEngineFactory {
   public:
     std::unique_ptr<SoundMixer> CreateMixer() override { return std::make_unique<SoundMixer>(); }
@@ -49,7 +49,7 @@ class ProgramEngineFactory final : public IKaraokeEngineFactory {
         }
         return hr;
     }
-    IKaraokeEvaluation* Evaluation() override { return nullptr; }
+    IKaraokeEvaluation* Evaluation() override { return &GetScoreEngineEvaluation(); }
     IKeyShifterModule* KeyShifter() override { return &shifter_; }
 
   private:

@@ -121,34 +121,48 @@ TEST_F(ProgramKaraokeTest, ReplayUnsealsThroughTheProgramsSeams) {
 }
 
 TEST_F(ProgramKaraokeTest, DownloadManagerPagesAndDeletesTheKeptPerformances) {
-    ProgramSubsystems subsystems;
-    GetKaraokeContext()->SetTempFolder(Temp());
-    ASSERT_EQ(subsystems.KaraokeSystemStartup(Root()), 0);
-    PutPerformance("Moon", 100);
-    ASSERT_FALSE(KeepPerformance(*GetKaraokeContext()).empty());
-    PutPerformance("Sun", 100);
-    ASSERT_FALSE(KeepPerformance(*GetKaraokeContext()).empty());
-    GetKaraokeSystemSeams().finishHistoryWork();
+    // Whether the manager exists before the karaoke subsystem starts (the
+    // cache expiry of start-up creates it) or is opened afterwards.
+    for (const bool managerFirst : {true, false}) {
+        SCOPED_TRACE(managerFirst);
+        SetKaraokeContextClosed(false);
+        std::filesystem::remove_all(dir_.File("KTV"));
+        const std::wstring data = dir_.Folder() + L"data/";
+        ProgramSubsystems subsystems;
+        if (managerFirst) {
+            subsystems.ClearCatalogueCache(data);
+        }
+        GetKaraokeContext()->SetTempFolder(Temp());
+        ASSERT_EQ(subsystems.KaraokeSystemStartup(Root()), 0);
+        PutPerformance("Moon", 100);
+        ASSERT_FALSE(KeepPerformance(*GetKaraokeContext()).empty());
+        PutPerformance("Sun", 100);
+        ASSERT_FALSE(KeepPerformance(*GetKaraokeContext()).empty());
+        GetKaraokeSystemSeams().finishHistoryWork();
 
-    IDownloadManager* manager =
-        subsystems.OpenDownloadManager(platform::FromUtf8(dir_.File("base")));
-    ASSERT_NE(manager, nullptr);
-    std::vector<CSongItem> records;
-    bool lastPage = false;
-    ASSERT_TRUE(manager->GetPerformances(1, 10, records, lastPage));
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_TRUE(lastPage);
-    EXPECT_EQ(records[0].title, L"Moon");
-    EXPECT_EQ(records[1].title, L"Sun");
-    EXPECT_TRUE(manager->DeletePerformance(records[0]));
-    EXPECT_FALSE(std::filesystem::exists(dir_.File("KTV/0000000001")));
-    ASSERT_TRUE(manager->GetPerformances(1, 10, records, lastPage));
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].title, L"Sun");
+        IDownloadManager* manager = subsystems.OpenDownloadManager(data);
+        ASSERT_NE(manager, nullptr);
+        std::vector<CSongItem> records;
+        bool lastPage = false;
+        ASSERT_TRUE(manager->GetPerformances(1, 10, records, lastPage));
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_TRUE(lastPage);
+        EXPECT_EQ(records[0].title, L"Moon");
+        EXPECT_EQ(records[1].title, L"Sun");
+        EXPECT_TRUE(manager->DeletePerformance(records[0]));
+        EXPECT_FALSE(std::filesystem::exists(dir_.File("KTV/0000000001")));
+        ASSERT_TRUE(manager->GetPerformances(1, 10, records, lastPage));
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].title, L"Sun");
 
-    // Shut-down ends the manager before the sealer it pages through.
-    ASSERT_EQ(subsystems.KaraokeSystemShutdown(), 0);
-    EXPECT_EQ(PeekDownloadManager(), nullptr);
+        // After shut-down the manager no longer reaches the deleted sealer.
+        ASSERT_EQ(subsystems.KaraokeSystemShutdown(), 0);
+        ASSERT_EQ(PeekDownloadManager(), manager);
+        ASSERT_TRUE(manager->GetPerformances(1, 10, records, lastPage));
+        EXPECT_TRUE(records.empty());
+        subsystems.ReleaseDownloaderManager();
+        EXPECT_EQ(PeekDownloadManager(), nullptr);
+    }
 }
 
 TEST_F(ProgramKaraokeTest, MelodyStepsFillAndEmptyTheSharedMelody) {

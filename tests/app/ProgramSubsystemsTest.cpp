@@ -17,6 +17,10 @@ TEST(ProgramSubsystems, KaraokeStepsStartAndStopTheRealSubsystem) {
     TempDir runtime, history;
     ScopedEnv run("XDG_RUNTIME_DIR", runtime.Path());
     ProgramSubsystems subsystems;
+    // Loading the history rescans through the temp folder: keep it here
+    // (the context of an earlier shut-down is closed for good).
+    SetKaraokeContextClosed(false);
+    GetKaraokeContext()->SetTempFolder(runtime.Folder() + L"KTV_Temp/");
     ASSERT_EQ(subsystems.KaraokeSystemStartup(history.Folder()), 0);
     ASSERT_NE(GetKaraokeContext(), nullptr);
     EXPECT_EQ(GetKaraokeContext()->GetHistoryRoot(), history.Folder());

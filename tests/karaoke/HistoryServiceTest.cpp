@@ -4,7 +4,6 @@
 
 #include "karaoke/HistoryService.h"
 #include "karaoke/TempDir.h"
-#include "karaoke/context/HlfContainer.h"
 #include "karaoke/context/KaraokeContext.h"
 #include "platform/text/Utf.h"
 

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,7 +29,9 @@ using namespace platform;
 
 std::filesystem::path WorkDir() {
     static const std::filesystem::path dir = [] {
-        auto d = std::filesystem::path(VOKARI_BINARY_DIR) / "tmp" / "UiGtkGui";
+        // One folder per test program: ctest runs several side by side.
+        auto d = std::filesystem::path(VOKARI_BINARY_DIR) / "tmp" /
+                 ("UiGtkGui-" + std::to_string(std::random_device{}()));
         std::filesystem::remove_all(d);
         std::filesystem::create_directories(d);
         return d;
@@ -94,7 +97,11 @@ class XServer : public ::testing::Environment {
         ::setenv("GDK_BACKEND", "x11", 1);
         ::unsetenv("WAYLAND_DISPLAY");
     }
-    void TearDown() override { Kill(pid_); }
+    void TearDown() override {
+        Kill(pid_);
+        std::error_code ec;
+        std::filesystem::remove_all(WorkDir(), ec);
+    }
 
   private:
     std::filesystem::path pid_;

@@ -134,24 +134,30 @@ TEST_F(Ui, SendWaitsForTheLoopAndReturnsTheResult) {
 
 TEST_F(Ui, SendPendingWhenTheWindowGoesAwayReturnsZero) {
     Recorder r;
+    r.react = [](const Message&) { return 7; };
     const WindowId w = Make(r, {0, 0, 10, 10});
-    std::atomic<bool> sent{false};
+    std::atomic<bool> taskRunning{false};
+    std::atomic<bool> sending{false};
     std::intptr_t result = -1;
     loop.PostTask([&] {
-        // Let the worker's Send be queued behind this task, then destroy.
-        while (!sent) {
+        // The worker sends while the loop is busy here; then the window goes.
+        taskRunning = true;
+        while (!sending) {
             std::this_thread::yield();
         }
+        SleepMs(20);
         loop.DestroyWindow(w);
     });
     std::thread worker([&] {
-        sent = true;
+        while (!taskRunning) {
+            std::this_thread::yield();
+        }
+        sending = true;
         result = loop.Send(w, msg::kUser, 1);
     });
-    // The task runs first; the worker may or may not have queued its Send.
     loop.RunPending();
     worker.join();
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, 0) << "not handled: the window went away first";
     EXPECT_TRUE(r.messages.empty());
 }
 

@@ -39,13 +39,3 @@ hlf::Status ReadLyricText(const std::wstring& path, std::wstring& text) {
     }
     return status;
 }
-
-bool DecipherLyricContainer(std::string_view container, std::string& plain) {
-    plain.clear();
-    std::vector<std::uint8_t> out;
-    const auto* data = reinterpret_cast<const std::uint8_t*>(container.data());
-    if (hlf::DecipherContainer({data, container.size()}, out) != hlf::Status::Ok)
-        return false;
-    plain.assign(out.begin(), out.end());
-    return true;
-}

@@ -5,7 +5,6 @@
 // stripped; the text is code page 936.
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "karaoke/context/HlfContainer.h"
@@ -17,8 +16,3 @@ hlf::Status ReadLyricBytes(const std::wstring& path, std::vector<std::uint8_t>& 
 // The file's text, decoded from code page 936 (invalid bytes become
 // U+FFFD; decoding never stops). Empty text on failure.
 hlf::Status ReadLyricText(const std::wstring& path, std::wstring& text);
-
-// Deciphers a whole container held in memory into its plain bytes; false
-// (and no bytes) when it is damaged. Matches the lyric reader hook of the
-// evaluation layer.
-bool DecipherLyricContainer(std::string_view container, std::string& plain);

@@ -422,7 +422,9 @@ bool UiLoop::FireDueTimers() {
             due.emplace_back(t.window, t.id);
         }
     }
-    for (const auto& [window, id] : due) {
+    for (const auto& entry : due) {
+        const WindowId window = entry.first;
+        const std::uintptr_t id = entry.second;
         // A handler may have killed or reset this timer meanwhile.
         auto it = std::find_if(timers_.begin(), timers_.end(),
                                [&](const Timer& t) { return t.window == window && t.id == id; });
