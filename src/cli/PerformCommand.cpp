@@ -21,9 +21,12 @@
 #include "cli/Subcommand.h"
 #include "evaluation/ScoreEngine.h"
 #include "evaluation/ScoreFiles.h"
+#include "karaoke/CLyric.h"
+#include "karaoke/HistoryService.h"
 #include "karaoke/KaraokeController.h"
 #include "karaoke/KaraokeEngine.h"
 #include "karaoke/KaraokePlayer.h"
+#include "karaoke/LyricLoader.h"
 #include "karaoke/ScoreEngineEvaluation.h"
 #include "karaoke/context/HlfContainer.h"
 #include "karaoke/context/KaraokeContext.h"
@@ -52,6 +55,7 @@ constexpr int kStallLimitMs = 30000;
 const char kUsage[] =
     "usage: vokari-cli perform --music FILE --lyric FILE --voice FILE --out DIR\n"
     "                          [--key K] [--effects on|off] [--realtime]\n"
+    "                          [--keep [--data DIR]]\n"
     "\n"
     "Runs a live performance of the song without the window: the backing track\n"
     "is decoded and played, the voice file is the microphone (any format the\n"
@@ -67,11 +71,16 @@ const char kUsage[] =
     "  --effects on|off echo and reverb on the voice (default on)\n"
     "  --realtime       run at the pace of real sound cards (16 ms blocks on the\n"
     "                   wall clock); by default it runs as fast as the machine allows\n"
+    "  --keep           also keep the performance in the history as the karaoke\n"
+    "                   window does: writes ResultInfo.ini into DIR of --out and\n"
+    "                   seals everything into a new record\n"
+    "  --data DIR       the data folder whose \"KTV/\" holds the history (default:\n"
+    "                   the program's own, $XDG_DATA_HOME/Vokari/)\n"
     "\n"
     "Prints one JSON object: the total, the five partial scores, the blocks\n"
     "evaluated, the voice blocks dropped and the wall-clock seconds; with\n"
     "--realtime also the lateness of the monitored voice in ms (median, 99th\n"
-    "percentile, largest).\n"
+    "percentile, largest); with --keep the record folder.\n"
     "\n"
     "exit codes: 0 done, 1 the performance failed, 2 usage, 3 an input file is\n"
     "missing or cannot be decoded, 4 the lyric file has no reference melody,\n"
@@ -145,6 +154,61 @@ int Fail(std::ostream& err, int code, const std::string& message) {
     return code;
 }
 
+// --keep: the data folder given, else the program's own.
+std::wstring KeepDataFolder(const std::string& given) {
+    std::wstring folder = given.empty() ? std::wstring() : W(given);
+    if (folder.empty()) {
+        const std::wstring common = platform::CommonDataFolder();
+        if (common.empty()) {
+            return {};
+        }
+        folder = common + (common.back() == L'/' ? L"" : L"/") + L"Vokari/";
+    }
+    return folder.back() == L'/' ? folder : folder + L'/';
+}
+
+// The end of the performance as the karaoke window has it: the results in
+// the output folder get their "ResultInfo.ini" and are sealed into a new
+// record of the history, waited for. The record folder, empty on failure.
+std::wstring KeepInHistory(CKaraokeContext& context, const std::filesystem::path& outDir,
+                           const std::wstring& dataFolder, const std::string& lyric) {
+    const std::wstring results = W(outDir.string() + "/");
+    const std::wstring root = dataFolder + L"KTV/";
+    if (!platform::MakeWholePath(root)) {
+        return {};
+    }
+    CLyric document;
+    context.SetMusicTitle(LoadLyricFile(document, W(lyric)).musicTitle);
+    context.SetHistoryRoot(root);
+    context.SetTempFolder(results);
+    context.SetRecordFolder(results);
+    std::wstring record = KeepPerformance(context);
+    if (CHistorySealer* sealer = GetHistorySealer(); sealer != nullptr && !record.empty()) {
+        for (const int result : sealer->WaitSealed()) {
+            if (result != CHistorySealer::kDone) {
+                record.clear();
+            }
+        }
+    }
+    DeleteHistorySealer();
+    return record;
+}
+
+std::string JsonEscaped(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            out += platform::Format("\\u{:04x}", static_cast<int>(c));
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 bool Decodable(const std::string& path, std::string& why) {
     std::shared_ptr<platform::MediaSource> source;
     const platform::HResult hr = platform::MediaSource::Open(path, &source);
@@ -158,15 +222,18 @@ bool Decodable(const std::string& path, std::string& why) {
 int RunPerform(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> rest;
     bool realtime = false;
+    bool keep = false;
     for (const std::string& a : args) {
         if (a == "--realtime") {
             realtime = true;
+        } else if (a == "--keep") {
+            keep = true;
         } else {
             rest.push_back(a);
         }
     }
     const cli::ArgumentReader options(
-        rest, {"--music", "--lyric", "--voice", "--out", "--key", "--effects"});
+        rest, {"--music", "--lyric", "--voice", "--out", "--key", "--effects", "--data"});
     if (!options.Ok()) {
         err << "vokari-cli perform: " << options.Error() << "\n\n" << kUsage;
         return cli::kExitUsage;
@@ -188,6 +255,19 @@ int RunPerform(std::span<const std::string> args, std::ostream& out, std::ostrea
             return cli::kExitUsage;
         }
         key = static_cast<int>(v);
+    }
+    if (options.Has("--data") && (!keep || options.Get("--data").empty())) {
+        err << "vokari-cli perform: --data needs a folder and goes with --keep\n";
+        return cli::kExitUsage;
+    }
+    std::wstring dataFolder;
+    if (keep) {
+        dataFolder = KeepDataFolder(options.Get("--data"));
+        if (dataFolder.empty()) {
+            return Fail(err, cli::kExitFailure,
+                        "no data folder for the history (set HOME or XDG_DATA_HOME, or give "
+                        "--data)");
+        }
     }
     const std::string effects = options.Get("--effects", "on");
     if (effects != "on" && effects != "off") {
@@ -391,6 +471,15 @@ int RunPerform(std::span<const std::string> args, std::ostream& out, std::ostrea
         evaluation::ScoreReadResult::kOk) {
         return Fail(err, kExitUnwritable, "the score data files cannot be read back");
     }
+    std::wstring record;
+    if (keep) {
+        record = KeepInHistory(*context, outDir, dataFolder, lyric);
+        if (record.empty()) {
+            return Fail(err, cli::kExitFailure,
+                        "the performance could not be kept in the history under '" +
+                            platform::ToUtf8(dataFolder) + "KTV/'");
+        }
+    }
     const evaluation::RadarValues& r = results.radar;
     out << "{\"total\":" << Number(r.total) << ",\"pitch\":" << Number(r.pitch)
         << ",\"vibrato\":" << Number(r.vibrato) << ",\"portamento\":" << Number(r.portamento)
@@ -406,6 +495,9 @@ int RunPerform(std::span<const std::string> args, std::ostream& out, std::ostrea
         };
         out << ",\"lateness_ms\":[" << at(0.5) << "," << at(0.99) << ","
             << (late.empty() ? 0 : late.back()) << "]";
+    }
+    if (keep) {
+        out << ",\"record\":\"" << JsonEscaped(platform::ToUtf8(record)) << "\"";
     }
     out << "}\n";
     return cli::kExitOk;
