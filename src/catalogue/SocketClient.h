@@ -34,6 +34,7 @@ class CSocketClient {
     void Close() noexcept;
     void Abort() noexcept { socket_.Abort(); }
     bool IsConnected() const noexcept { return connected_; }
+    int Index() const noexcept { return index_; }
     std::string PeerAddress() const { return socket_.PeerAddress(); }
 
     // What ended the last failed operation.
