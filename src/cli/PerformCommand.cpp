@@ -416,7 +416,11 @@ int RunPerform(std::span<const std::string> args, std::ostream& out, std::ostrea
                    std::chrono::steady_clock::now() < waitUntil) {
                 std::this_thread::yield();
             }
-            if (clock->Tick(kPeriodsPerTick, kTickTimeoutMs)) {
+            // Near the end one period at a time: the microphone is not to
+            // run ahead of the song's end by more than the last block.
+            const std::int64_t left = songMs - mixer->GetPosition();
+            const unsigned periods = left > 16 * (kPeriodsPerTick + 1) ? kPeriodsPerTick : 1;
+            if (clock->Tick(periods, kTickTimeoutMs)) {
                 stalls = 0;
             } else if (++stalls * kTickTimeoutMs > kStallLimitMs) {
                 break;

@@ -148,12 +148,12 @@ std::string RangeReply(const std::string& request, const std::string& body,
         return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" +
                extraHeaders + "\r\n" + body;
     }
-    const std::string spec = range.substr(6);
-    const std::size_t dash = spec.find('-');
-    const std::size_t first = std::stoull(spec.substr(0, dash));
+    const std::string byteRange = range.substr(6);
+    const std::size_t dash = byteRange.find('-');
+    const std::size_t first = std::stoull(byteRange.substr(0, dash));
     std::size_t last = body.empty() ? 0 : body.size() - 1;
-    if (dash + 1 < spec.size()) {
-        last = std::min<std::size_t>(last, std::stoull(spec.substr(dash + 1)));
+    if (dash + 1 < byteRange.size()) {
+        last = std::min<std::size_t>(last, std::stoull(byteRange.substr(dash + 1)));
     }
     if (first >= body.size() || first > last) {
         return "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n";

@@ -302,13 +302,13 @@ Answer DemoCatalogue::File(const std::string& path, const std::string& range) {
     if (range.rfind("bytes=", 0) != 0) {
         return Answer{200, type, bytes};
     }
-    const std::string spec = range.substr(6);
-    const std::size_t dash = spec.find('-');
+    const std::string byteRange = range.substr(6);
+    const std::size_t dash = byteRange.find('-');
     std::size_t from = 0, to = bytes.empty() ? 0 : bytes.size() - 1;
     try {
-        from = std::stoull(spec.substr(0, dash));
-        if (dash != std::string::npos && dash + 1 < spec.size()) {
-            to = std::min<std::size_t>(to, std::stoull(spec.substr(dash + 1)));
+        from = std::stoull(byteRange.substr(0, dash));
+        if (dash != std::string::npos && dash + 1 < byteRange.size()) {
+            to = std::min<std::size_t>(to, std::stoull(byteRange.substr(dash + 1)));
         }
     } catch (...) {
         return Answer{200, type, bytes};
