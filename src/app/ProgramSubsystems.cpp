@@ -16,6 +16,17 @@ namespace {
 void Missing(const char* what) {
     platform::DebugOutput(std::string(what) + " is not part of this build yet.\n");
 }
+
+// The data folder is the common application-data folder + "Vokari/"; the
+// download manager is given the common folder and finds "Vokari/" in it.
+std::wstring CommonFolderOf(const std::wstring& dataFolder) {
+    std::wstring folder = dataFolder;
+    while (!folder.empty() && folder.back() == L'/') {
+        folder.pop_back();
+    }
+    const std::size_t slash = folder.rfind(L'/');
+    return slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash + 1);
+}
 }  // namespace
 
 bool ProgramSubsystems::StartDrawing() {
@@ -85,7 +96,7 @@ bool ProgramSubsystems::FinishPendingUpdate() {
 void ProgramSubsystems::DestroyVersionManager() {}
 
 void ProgramSubsystems::ClearCatalogueCache(const std::wstring& dataFolder) {
-    GetDownloadManager(dataFolder)->ClearListCache();
+    GetDownloadManager(CommonFolderOf(dataFolder))->ClearListCache();
 }
 void ProgramSubsystems::ReleaseDownloaderManager() {
     if (IDownloadManager* manager = PeekDownloadManager()) {
@@ -103,7 +114,7 @@ void PlugPerformances(IDownloadManager* manager, IPerformanceStore* store) {
 }  // namespace
 
 IDownloadManager* ProgramSubsystems::OpenDownloadManager(const std::wstring& dataFolder) {
-    IDownloadManager* manager = GetDownloadManager(dataFolder);
+    IDownloadManager* manager = GetDownloadManager(CommonFolderOf(dataFolder));
     PlugPerformances(manager, performances_.get());
     return manager;
 }

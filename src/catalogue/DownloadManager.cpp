@@ -810,7 +810,7 @@ IDownloadManager* GetDownloadManager(const std::wstring& baseFolder, int catalog
         if (settings != nullptr) {
             s = *settings;
         } else {
-            s.servers = LoadCatalogueServers(baseFolder);
+            s.servers = LoadCatalogueServers(WithSlash(baseFolder) + L"Vokari/");
         }
         gInstance = new CDownloaderManager(baseFolder, cataloguePoolSize, songPoolSize, s);
     }

@@ -221,6 +221,9 @@ class CDownloaderManager final : public IDownloadManager, public IDownloadTaskFi
 // The process-wide manager, created on first call; later calls ignore the
 // arguments. `settings` (when given) replaces the configuration read from
 // the data folder.
+// baseFolder is the common application-data folder: the manager keeps its
+// files in its "Vokari/song/", "Vokari/list/" and "Vokari/download/", and
+// reads the server addresses from "Vokari/catalogue.ini" there.
 IDownloadManager* GetDownloadManager(const std::wstring& baseFolder, int cataloguePoolSize = 20,
                                      int songPoolSize = 3,
                                      const DownloadManagerSettings* settings = nullptr);

@@ -62,11 +62,6 @@ const char* Explain(int result) {
     }
 }
 
-std::wstring DataFolder() {
-    const std::wstring common = platform::CommonDataFolder();
-    return common.empty() ? std::wstring() : common + L"Vokari/";
-}
-
 void PrintProgress(std::int64_t done, std::int64_t total) {
     if (total > 0) {
         std::fprintf(stderr, "\r%3d%%  %lld / %lld bytes ", static_cast<int>(done * 100 / total),
@@ -160,7 +155,9 @@ class Waiter final : public IDownloadManagerListener {
 struct Session {
     IDownloadManager* manager;
     Waiter waiter;
-    Session() : manager(GetDownloadManager(DataFolder())) { manager->AddListener(&waiter); }
+    Session() : manager(GetDownloadManager(platform::CommonDataFolder())) {
+        manager->AddListener(&waiter);
+    }
     ~Session() {
         manager->RemoveListener(&waiter);
         manager->ReleaseInstance();

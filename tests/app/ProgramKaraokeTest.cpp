@@ -127,7 +127,7 @@ TEST_F(ProgramKaraokeTest, DownloadManagerPagesAndDeletesTheKeptPerformances) {
         SCOPED_TRACE(managerFirst);
         SetKaraokeContextClosed(false);
         std::filesystem::remove_all(dir_.File("KTV"));
-        const std::wstring data = dir_.Folder() + L"data/";
+        const std::wstring data = dir_.Folder() + L"Vokari/";  // as the program's data folder
         ProgramSubsystems subsystems;
         if (managerFirst) {
             subsystems.ClearCatalogueCache(data);
@@ -136,12 +136,18 @@ TEST_F(ProgramKaraokeTest, DownloadManagerPagesAndDeletesTheKeptPerformances) {
         ASSERT_EQ(subsystems.KaraokeSystemStartup(Root()), 0);
         PutPerformance("Moon", 100);
         ASSERT_FALSE(KeepPerformance(*GetKaraokeContext()).empty());
+        // Sealing reads the temp folder on its own threads: let it finish
+        // before the next performance is put there.
+        GetKaraokeSystemSeams().finishHistoryWork();
         PutPerformance("Sun", 100);
         ASSERT_FALSE(KeepPerformance(*GetKaraokeContext()).empty());
         GetKaraokeSystemSeams().finishHistoryWork();
 
         IDownloadManager* manager = subsystems.OpenDownloadManager(data);
         ASSERT_NE(manager, nullptr);
+        EXPECT_TRUE(std::filesystem::is_directory(dir_.File("Vokari/song")))
+            << "downloaded songs live in the data folder's song/";
+        EXPECT_FALSE(std::filesystem::exists(dir_.File("Vokari/Vokari")));
         std::vector<CSongItem> records;
         bool lastPage = false;
         ASSERT_TRUE(manager->GetPerformances(1, 10, records, lastPage));
