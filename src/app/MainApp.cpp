@@ -1,6 +1,6 @@
 #include "app/MainApp.h"
 
-#include "app/DefaultCulture.h"
+#include "app/CLanguageDictionary.h"
 #include "app/DriverProbe.h"
 #include "platform/clock/Clock.h"
 #include "platform/debug/DebugLog.h"
@@ -113,7 +113,8 @@ bool CMainApp::InitInstance(const std::vector<std::wstring>& args) {
     drawingStarted_ = seams_.StartDrawing();
 
     // 7. Settings.
-    settings_ = std::make_unique<CAppSettings>(dataFolder_, programFolder_, SystemDefaultCulture());
+    settings_ = std::make_unique<CAppSettings>(dataFolder_, programFolder_,
+                                               CLanguageDictionary::DefaultCulture());
     settings_->Load();
 
     // 8. Language dictionary: the configured culture, else English.

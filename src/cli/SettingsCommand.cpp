@@ -2,7 +2,7 @@
 #include <ostream>
 
 #include "app/AppSettings.h"
-#include "app/DefaultCulture.h"
+#include "app/CLanguageDictionary.h"
 #include "cli/ArgumentReader.h"
 #include "cli/Cli.h"
 #include "cli/Subcommand.h"
@@ -35,7 +35,7 @@ int RunSettings(std::span<const std::string> args, std::ostream& out, std::ostre
         const std::wstring common = platform::CommonDataFolder();
         data = (common.empty() ? program : common) + L"Vokari/";
     }
-    CAppSettings settings(data, program, SystemDefaultCulture());
+    CAppSettings settings(data, program, CLanguageDictionary::DefaultCulture());
     settings.Load();
     const auto line = [&](const char* key, const std::wstring& value) {
         out << key << "=" << platform::ToUtf8(value) << "\n";

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <time.h>
 
-#include "app/DefaultCulture.h"
 #include "platform/TestSupport.h"
 
 namespace {
@@ -191,23 +190,6 @@ TEST_F(AppSettingsTest, AnUnwritableDataFolderIsReportedAndLosesNothing) {
     s.Load();
     EXPECT_FALSE(s.Save());
     EXPECT_FALSE(Exists(data_.File("missing")));
-}
-
-TEST(DefaultCulture, FollowsTheSystemLanguage) {
-    struct Case {
-        const char* locale;
-        const wchar_t* culture;
-    };
-    const Case cases[] = {{"zh_CN.UTF-8", L"zh-CN"}, {"zh_SG", L"zh-CN"}, {"zh", L"zh-CN"},
-                          {"zh_TW.UTF-8", L"zh-TW"}, {"zh_HK", L"zh-TW"}, {"zh_MO@x", L"zh-TW"},
-                          {"en_GB.UTF-8", L"en-US"}, {"de_DE", L"en-US"}, {"C", L"en-US"}};
-    for (const Case& c : cases) {
-        EXPECT_EQ(CultureForLocale(c.locale), c.culture) << c.locale;
-    }
-    ScopedEnv all("LC_ALL", std::nullopt);
-    ScopedEnv messages("LC_MESSAGES", "zh_TW.UTF-8");
-    ScopedEnv lang("LANG", "en_US.UTF-8");
-    EXPECT_EQ(SystemDefaultCulture(), L"zh-TW");
 }
 
 }  // namespace

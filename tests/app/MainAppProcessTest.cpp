@@ -26,8 +26,8 @@ constexpr double kWithoutWaitingMs = 1900;
 class MainAppProcessTest : public ::testing::Test {
   protected:
     std::vector<std::string> Env() const {
-        return {"XDG_DATA_HOME=" + data_.Path(), "XDG_RUNTIME_DIR=" + runtime_.Path(), "TZ=CST-8",
-                "LC_ALL=en_US.UTF-8"};
+        return {"XDG_DATA_HOME=" + data_.Path(), "XDG_RUNTIME_DIR=" + runtime_.Path(),
+                "XDG_CONFIG_HOME=" + config_.Path(), "TZ=CST-8", "LC_ALL=en_US.UTF-8"};
     }
     std::string DataFolder() const { return data_.Path() + "/Vokari/"; }
     std::string SettingsFile() const { return DataFolder() + "setting.ini"; }
@@ -39,8 +39,19 @@ class MainAppProcessTest : public ::testing::Test {
         return host;
     }
 
+    // The program and its language files in a folder without Driver/.
+    std::string CopyWithoutDriver() {
+        const std::filesystem::path bin(VOKARI_BIN_DIR);
+        std::filesystem::copy_file(bin / "Vokari", bare_.File("Vokari"));
+        std::filesystem::copy(bin / "lang", bare_.File("lang"),
+                              std::filesystem::copy_options::recursive);
+        return bare_.File("Vokari");
+    }
+
     TempDir data_;
     TempDir runtime_;
+    TempDir config_;  // the sound-card layer's registry and state files
+    TempDir bare_;
     DriverFolder program_;
 };
 
@@ -53,23 +64,39 @@ TEST_F(MainAppProcessTest, QuietRunWithoutAnInstanceEndsAtOnce) {
     EXPECT_EQ(vokari.Out(), "");
 }
 
-TEST_F(MainAppProcessTest, PlainStartWritesTheSettingsEvenWhenItEndsEarly) {
-    // The program loads its language files and ends at the sound-card
-    // driver step, which it reports in the dictionary's words; the settings
-    // it created are written all the same.
+TEST_F(MainAppProcessTest, PlainStartRunsUpToTheMainWindowAndWritesTheSettings) {
+    // With its language files and the sound-card layer beside it, the
+    // program passes the dictionary and the driver steps, resets the
+    // catalogue cache of a first run, and ends where the main window would
+    // run; the settings it created are written all the same.
     Child vokari({kVokari}, Env());
     ASSERT_EQ(vokari.Wait(), 0);
     EXPECT_EQ(vokari.Err().find("Failed to find language resource!"), std::string::npos)
         << vokari.Err();
-    EXPECT_NE(vokari.Err().find("The sound card driver is not installed. Please install the "
-                                "driver first. (Vokari cannot start."),
+    EXPECT_EQ(vokari.Err().find("sound card driver"), std::string::npos) << vokari.Err();
+    EXPECT_NE(vokari.Err().find("The main window is not part of this build yet."),
               std::string::npos)
         << vokari.Err();
     const std::string settings = testing_support::ReadBytes(SettingsFile());
     EXPECT_NE(settings.find("[Setting]\r\nMultiLanguage=en-US\r\nSkin=Vokari\r\n"),
               std::string::npos)
         << settings;
-    EXPECT_NE(settings.find("LastWebSyncTime=1970-0-1 8:0:0\r\n"), std::string::npos);
+    EXPECT_NE(settings.find("LastWebSyncTime="), std::string::npos);
+    EXPECT_EQ(settings.find("LastWebSyncTime=1970-0-1 8:0:0\r\n"), std::string::npos)
+        << "the cache reset of a first run records its time";
+}
+
+TEST_F(MainAppProcessTest, WithoutTheDriverTheProgramEndsAtTheDriverStep) {
+    const std::string copy = CopyWithoutDriver();
+    Child vokari({copy}, Env());
+    ASSERT_EQ(vokari.Wait(), 0);
+    EXPECT_NE(vokari.Err().find("The sound card driver is not installed. Please install the "
+                                "driver first. (Vokari cannot start."),
+              std::string::npos)
+        << vokari.Err();
+    const std::string settings = testing_support::ReadBytes(SettingsFile());
+    EXPECT_NE(settings.find("LastWebSyncTime=1970-0-1 8:0:0\r\n"), std::string::npos)
+        << "the driver step comes before the cache reset";
 }
 
 TEST_F(MainAppProcessTest, DictionaryStepUsesTheConfiguredCultureElseEnglish) {
@@ -82,12 +109,13 @@ TEST_F(MainAppProcessTest, DictionaryStepUsesTheConfiguredCultureElseEnglish) {
         {"zh-TW", "未安裝音效卡驅動程式，請先安裝驅動程式。"},
         {"fr-FR", "The sound card driver is not installed. Please install the driver first."},
     };
+    const std::string copy = CopyWithoutDriver();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.culture);
         std::filesystem::create_directories(DataFolder());
         testing_support::WriteBytes(
             SettingsFile(), std::string("[Setting]\r\nMultiLanguage=") + c.culture + "\r\n");
-        Child vokari({kVokari}, Env());
+        Child vokari({copy}, Env());
         ASSERT_EQ(vokari.Wait(), 0);
         EXPECT_NE(vokari.Err().find(c.installDriver), std::string::npos) << vokari.Err();
         EXPECT_EQ(vokari.Err().find("Failed to find language resource!"), std::string::npos);
