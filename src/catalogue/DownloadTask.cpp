@@ -67,10 +67,12 @@ bool CDownloadTask::Stop() {
 
 void CDownloadTask::Run() {
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         if (stopRequested_) {
             // Never started: nothing is downloaded, but the manager still
-            // hears that the task is gone.
+            // hears that the task is gone. Not under this task's lock: the
+            // manager takes its task lock before this one when it cancels.
+            lock.unlock();
             finish_->OnTaskDone(this);
             return;
         }

@@ -158,8 +158,10 @@ TEST(PerformCommand, DemoSingersScoreInOrderAndLeaveWholeRecordings) {
             EXPECT_EQ(w.rate, 48000) << name;
             EXPECT_EQ(w.channels, 2) << name;
             EXPECT_EQ(w.bits, 16) << name;
+            // The recordings run until the controller stops them after the
+            // end of the song, a few 16 ms blocks later on a busy machine.
             const double ms = w.samples.size() / 2 / 48.0;
-            EXPECT_NEAR(ms, static_cast<double>(songMs), 40.0) << name;
+            EXPECT_NEAR(ms, static_cast<double>(songMs), 160.0) << name;
         }
         int files = 0;
         for (const auto& e : fs::directory_iterator(good.path)) {
