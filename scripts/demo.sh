@@ -26,9 +26,11 @@ for song in morning-walk lantern-river; do
       # The key change is shown once, with the singer on pitch.
       if [ "$key" != 0 ] && [ "$singer" != good ]; then continue; fi
       dir="$out/$song-$singer-key$key"
+      # The sound-card layer's diagnostics go to a log beside the results.
       if ! json=$("$bin/vokari-cli" perform --music "$demo/$song/music.mp3" --lyric "$lyric" \
-                    --voice "$voice" --out "$dir" --key "$key"); then
-        echo "demo: the performance of $song by the $singer singer failed" >&2
+                    --voice "$voice" --out "$dir" --key "$key" 2>"$dir.log"); then
+        echo "demo: the performance of $song by the $singer singer failed:" >&2
+        cat "$dir.log" >&2
         status=1
         continue
       fi
