@@ -6,11 +6,22 @@
 #include <memory>
 
 #include "audio/AudioResult.h"
+#include "karaoke/context/WaveFormat.h"
+#include "platform/audio/AudioFormat.h"
 
 namespace platform {
 class Event;
 class MediaSource;
 }  // namespace platform
+
+// The endpoint format that carries the engine's wave format.
+inline platform::AudioFormat ToEndpointFormat(const WaveFormat& wave) {
+    platform::AudioFormat format;
+    format.sampleRate = wave.samplesPerSec;
+    format.channels = wave.channels;
+    format.bitsPerSample = wave.bitsPerSample;
+    return format;
+}
 
 inline constexpr int kPlayerEventStarted = 1;
 inline constexpr int kPlayerEventPaused = 2;

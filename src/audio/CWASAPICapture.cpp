@@ -8,18 +8,6 @@
 #include "platform/text/Format.h"
 #include "platform/thread/ThreadPriority.h"
 
-namespace {
-
-platform::AudioFormat EngineFormat(const WaveFormat& f) {
-    platform::AudioFormat format;
-    format.sampleRate = f.samplesPerSec;
-    format.channels = f.channels;
-    format.bitsPerSample = f.bitsPerSample;
-    return format;
-}
-
-}  // namespace
-
 CWASAPICapture::CWASAPICapture(SoundMixer* mixer, std::shared_ptr<platform::AudioEndpoint> endpoint)
     : mixer_(mixer), endpoint_(std::move(endpoint)) {}
 
@@ -47,7 +35,7 @@ AudioResult CWASAPICapture::InitializeClient(int blockDurationMs, platform::Even
         wave = *context->GetAudioFormat();
         threshold_ = context->GetCaptureStartThreshold();
     }
-    const platform::AudioFormat format = EngineFormat(wave);
+    const platform::AudioFormat format = ToEndpointFormat(wave);
     frameSize_ = format.BytesPerFrame();
     hr = stream_->Initialize(format, static_cast<std::uint32_t>(blockDurationMs));
     if (platform::Failed(hr)) {

@@ -13,11 +13,7 @@ platform::AudioFormat EngineFormat() {
     if (CKaraokeContext* context = GetKaraokeContext()) {
         wave = *context->GetAudioFormat();
     }
-    platform::AudioFormat format;
-    format.sampleRate = wave.samplesPerSec;
-    format.channels = wave.channels;
-    format.bitsPerSample = wave.bitsPerSample;
-    return format;
+    return ToEndpointFormat(wave);
 }
 
 bool IsReplay() {
